@@ -1,0 +1,7 @@
+# SQLSH_SANITIZE=ON builds everything with AddressSanitizer and
+# UndefinedBehaviorSanitizer (leak checking comes with ASan on Linux).
+option(SQLSH_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
+if(SQLSH_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+endif()

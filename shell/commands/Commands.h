@@ -1,0 +1,41 @@
+// Handlers of the dot-commands, one group per source file.
+#pragma once
+
+struct ShellContext;
+
+// help (Dispatch.cpp)
+int doHelp(ShellContext* p, int nArg, char** azArg);
+
+// display settings (display.cpp)
+int doBail(ShellContext* p, int nArg, char** azArg);
+int doBinary(ShellContext* p, int nArg, char** azArg);
+int doChanges(ShellContext* p, int nArg, char** azArg);
+int doEcho(ShellContext* p, int nArg, char** azArg);
+int doEqp(ShellContext* p, int nArg, char** azArg);
+int doExplain(ShellContext* p, int nArg, char** azArg);
+int doHeaders(ShellContext* p, int nArg, char** azArg);
+int doMode(ShellContext* p, int nArg, char** azArg);
+int doNullvalue(ShellContext* p, int nArg, char** azArg);
+int doPrint(ShellContext* p, int nArg, char** azArg);
+int doPrompt(ShellContext* p, int nArg, char** azArg);
+int doScanstats(ShellContext* p, int nArg, char** azArg);
+int doSeparator(ShellContext* p, int nArg, char** azArg);
+int doShow(ShellContext* p, int nArg, char** azArg);
+int doStats(ShellContext* p, int nArg, char** azArg);
+int doTimer(ShellContext* p, int nArg, char** azArg);
+int doWidth(ShellContext* p, int nArg, char** azArg);
+
+// output redirection: .output, .once, .excel (output.cpp)
+int doOutput(ShellContext* p, int nArg, char** azArg);
+
+// schema display (schema.cpp)
+int doDatabases(ShellContext* p, int nArg, char** azArg);
+int doFullschema(ShellContext* p, int nArg, char** azArg);
+int doSchema(ShellContext* p, int nArg, char** azArg);
+int doTables(ShellContext* p, int nArg, char** azArg);  // also .indexes/.indices
+
+// database dump (dump.cpp)
+int doDump(ShellContext* p, int nArg, char** azArg);
+
+// import (import.cpp)
+int doImport(ShellContext* p, int nArg, char** azArg);

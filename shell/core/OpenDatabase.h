@@ -1,0 +1,28 @@
+// Lazy opening of the current connection in every open mode, database-kind
+// detection, database images, and the shell's own SQL functions.
+#pragma once
+
+#include <sqlite3.h>
+
+struct ShellContext;
+
+// Flags of openDatabase.
+enum : int {
+  OPEN_DB_KEEPALIVE = 0x001,  // fall back to :memory: instead of exiting
+  OPEN_DB_ZIPFILE = 0x002,    // an unknown *.zip file counts as a zip archive
+};
+
+// Opens p->db when it is null; installs the safe-mode authorizer when needed.
+void openDatabase(ShellContext* p, int openFlags);
+int detectDatabaseKind(const char* zName, int bDfltZip);
+// Whole file contents, zero-terminated, engine allocation; null on failure.
+unsigned char* readWholeFile(const char* zName, int* pnByte);
+// The image described by hex-dump text, engine allocation; null on error.
+unsigned char* readHexDump(ShellContext* p, int* pnData);
+void closeConnection(sqlite3* db);
+// "name(col,col,...)" from PRAGMA table_info, malloc'd; null without columns.
+char* fakeSchema(sqlite3* db, const char* zSchema, const char* zName);
+
+// Set by safe mode: the authorizer installed on connections while it is on.
+using AuthorizerFn = int (*)(void*, int, const char*, const char*, const char*, const char*);
+extern AuthorizerFn safeModeAuthorizer;

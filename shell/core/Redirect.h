@@ -1,0 +1,14 @@
+// Output destinations: files, pipes, one-shot redirection, temporary files.
+#pragma once
+
+#include <cstdio>
+
+struct ShellContext;
+
+FILE* openOutputStream(const char* zFile, bool bTextMode);
+void closeOutputStream(FILE* f);
+// Ends the current redirection: afterwards pOut is stdout and zOutName "".
+void restoreOutput(ShellContext* p);
+void makeTempFileName(ShellContext* p, const char* zSuffix);
+void discardTempFile(ShellContext* p);
+FILE* openInputFile(const char* zName);
