@@ -18,6 +18,7 @@ volatile int nInterrupts = 0;
 const char* zProgName = nullptr;
 char zMainPrompt[nSepSize] = "sqlite> ";
 char zContPrompt[nSepSize] = "   ...> ";
+int bTimer = 0;
 
 void checkUnconfigured() {
   if (sqlite3_config(-1) == SQLITE_MISUSE) {

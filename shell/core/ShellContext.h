@@ -180,6 +180,7 @@ extern volatile int nInterrupts;
 extern const char* zProgName;
 extern char zMainPrompt[nSepSize];
 extern char zContPrompt[nSepSize];
+extern int bTimer;  // .timer on
 
 // ---------------------------------------------------------------------------
 // Record operations.

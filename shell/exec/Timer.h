@@ -1,0 +1,6 @@
+// The .timer display: elapsed and processor times around each SQL chunk.
+#pragma once
+
+bool hasTimer();
+void beginTimer();
+void endTimer();
