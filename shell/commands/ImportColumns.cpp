@@ -29,9 +29,13 @@ const char* const zDigitCount =
     " WHEN (nc < 1000) THEN 3 WHEN (nc < 10000) THEN 4 ELSE 5 END"
     " FROM (SELECT count(*) AS nc FROM ColNames)";
 
+// reps: how many columns share the (chopped) name, ignoring case.  Counted per
+// group, so that a wide header of equal names stays linear.
 const char* const zCountReps =
-    "UPDATE ColNames AS t SET reps=(SELECT count(*) FROM ColNames d"
-    " WHERE d.name=substring(t.name,1,t.nlen-t.chop) COLLATE NOCASE)";
+    "UPDATE ColNames AS t SET reps=r.n FROM ("
+    " SELECT substring(name,1,nlen-chop) AS k, count(*) AS n FROM ColNames"
+    " GROUP BY substring(name,1,nlen-chop) COLLATE NOCASE) AS r"
+    " WHERE r.k=substring(t.name,1,t.nlen-t.chop) COLLATE NOCASE";
 
 // A repeated name becomes name_<Z zeros><position>.  Z is the smallest count of
 // extra zeros for which no two columns end up with the same name ignoring case,
@@ -43,18 +47,12 @@ const char* const zRename =
     " SELECT 0 AS nlz"
     " UNION"
     " SELECT nlz+1 AS nlz FROM Lzn"
-    " WHERE EXISTS("
-    "  SELECT 1 FROM ColNames t"
-    "  GROUP BY iif(t.name IN (SELECT * FROM RepeatedNames),"
+    " WHERE (SELECT count(DISTINCT iif(t.name IN (SELECT * FROM RepeatedNames),"
     "   printf('%s_%s', t.name, substring(printf('%.*c%0.*d',nlz+1,'0',$1,t.cpos),2)),"
-    "   t.name) COLLATE NOCASE"
-    "  HAVING count(*)>1)"
-    " OR EXISTS("
-    "  SELECT 1 FROM ColNames t"
-    "  GROUP BY iif(t.name IN (SELECT * FROM RepeatedNames),"
+    "   t.name) COLLATE NOCASE) FROM ColNames t) < (SELECT count(*) FROM ColNames)"
+    "  OR (SELECT count(DISTINCT iif(t.name IN (SELECT * FROM RepeatedNames),"
     "   printf('%s_%s', t.name, substring(printf('%.*c%d',nlz+1,'0',t.cpos),2)),"
-    "   t.name) COLLATE NOCASE"
-    "  HAVING count(*)>1))"
+    "   t.name) COLLATE NOCASE) FROM ColNames t) < (SELECT count(*) FROM ColNames))"
     " UPDATE ColNames AS t SET chop = 0, suff = iif(name IN (SELECT * FROM RepeatedNames),"
     "  printf('_%s', substring(printf('%.*c%d',(SELECT max(nlz) FROM Lzn)+1,'0',t.cpos),2)),"
     "  '')";
