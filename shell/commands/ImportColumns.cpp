@@ -29,13 +29,13 @@ const char* const zDigitCount =
     " WHEN (nc < 1000) THEN 3 WHEN (nc < 10000) THEN 4 ELSE 5 END"
     " FROM (SELECT count(*) AS nc FROM ColNames)";
 
-// reps: how many columns share the (chopped) name, ignoring case.  Counted per
-// group, so that a wide header of equal names stays linear.
+// reps: how many columns share the (chopped) name, ignoring case.  Counted by
+// a window over the names, so that a wide header of equal names stays fast.
 const char* const zCountReps =
-    "UPDATE ColNames AS t SET reps=r.n FROM ("
-    " SELECT substring(name,1,nlen-chop) AS k, count(*) AS n FROM ColNames"
-    " GROUP BY substring(name,1,nlen-chop) COLLATE NOCASE) AS r"
-    " WHERE r.k=substring(t.name,1,t.nlen-t.chop) COLLATE NOCASE";
+    "UPDATE ColNames AS t SET reps=w.n FROM ("
+    " SELECT cpos, count(*) OVER (PARTITION BY substring(name,1,nlen-chop) COLLATE NOCASE) AS n"
+    " FROM ColNames) AS w"
+    " WHERE w.cpos=t.cpos";
 
 // A repeated name becomes name_<Z zeros><position>.  Z is the smallest count of
 // extra zeros for which no two columns end up with the same name ignoring case,
