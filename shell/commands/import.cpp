@@ -101,7 +101,8 @@ bool createTableFromHeader(ShellContext* p, ImportReader* pCtx, ImportFieldReade
   char* zRenames = nullptr;
   char* zColDefs = importColumnNames(nullptr, &dbCols, &zRenames);
   if (zRenames) {
-    const bool bInteractive = bStdinIsTty && (p->pIn == nullptr || p->pIn == stdin);
+    // Reading the console interactively: the input stream is then null.
+    const bool bInteractive = bStdinIsTty && p->pIn == nullptr;
     printConsole(bInteractive ? p->pOut : stderr,
                  "Columns renamed during .import %s due to duplicates:\n%s\n", pCtx->zSourceName,
                  zRenames);
@@ -183,6 +184,7 @@ int doImport(ShellContext* p, int nArg, char** azArg) {
 
   sCtx.zSourceName = zFile;
   sCtx.iLine = 1;
+  sCtx.nMaxField = sqlite3_limit(db, SQLITE_LIMIT_LENGTH, -1);
   if (!openImportInput(&sCtx, zFile)) return 1;
 
   if (nVerbose >= 2 || (nVerbose >= 1 && bUseMode)) {
@@ -259,7 +261,7 @@ int doImport(ShellContext* p, int nArg, char** azArg) {
   const bool bAsciiMode = p->eMode == MODE_Ascii;
   while (sCtx.iTerm != -1) {
     const int iStartLine = sCtx.iLine;
-    bool bTooLong = false;
+    int rcBind = SQLITE_OK;  // a field the engine cannot take fails the row
     int i = 0;
     for (; i < nCol; i++) {
       const char* z = xRead(&sCtx);
@@ -271,9 +273,10 @@ int doImport(ShellContext* p, int nArg, char** azArg) {
       if (z == nullptr) {
         sqlite3_bind_null(pInsert, i + 1);
       } else {
-        bTooLong |= sCtx.bFieldTooLong;
+        if (sCtx.bFieldTooLong) rcBind = SQLITE_TOOBIG;
         const int n = sCtx.bFieldHasNul ? static_cast<int>(std::strlen(z)) : sCtx.nField;
-        sqlite3_bind_text(pInsert, i + 1, z, n, SQLITE_TRANSIENT);
+        const int rcField = sqlite3_bind_text(pInsert, i + 1, z, n, SQLITE_TRANSIENT);
+        if (rcField != SQLITE_OK && rcBind == SQLITE_OK) rcBind = rcField;
       }
       if (i < nCol - 1 && sCtx.iTerm != sCtx.iColSep) {
         printConsole(stderr,
@@ -294,8 +297,8 @@ int doImport(ShellContext* p, int nArg, char** azArg) {
     }
     if (i >= nCol && nInterrupts == 0) {
       const char* zError = nullptr;
-      if (bTooLong) {
-        zError = sqlite3_errstr(SQLITE_TOOBIG);
+      if (rcBind != SQLITE_OK) {
+        zError = sqlite3_errstr(rcBind);
       } else {
         sqlite3_step(pInsert);
         if (sqlite3_reset(pInsert) != SQLITE_OK) zError = sqlite3_errmsg(db);
