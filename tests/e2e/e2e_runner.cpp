@@ -33,6 +33,9 @@
 #ifndef E2E_CASES_DIR
 #error "E2E_CASES_DIR must name the folder of the case files"
 #endif
+#ifndef E2E_SOURCE_DIR
+#error "E2E_SOURCE_DIR must name the root of the source tree"
+#endif
 #ifndef E2E_SQLSH
 #define E2E_SQLSH ""
 #endif
@@ -183,6 +186,7 @@ struct Header {
   std::vector<std::string> azWords;  // the words after the name, options removed
   std::string zRest;                 // everything after the name, trimmed
   bool bNoEol = false, bEscaped = false, bAny = false;
+  std::string zFrom;  // (from=PATH): the body is a file of the source tree
   std::string zBadOption;
 };
 
@@ -206,6 +210,8 @@ Header parseHeader(std::string_view zLine) {
           h.bEscaped = true;
         } else if (zOpt == "any") {
           h.bAny = true;
+        } else if (zOpt.rfind("from=", 0) == 0 && zOpt.size() > 5) {
+          h.zFrom = zOpt.substr(5);
         } else {
           h.zBadOption = zOpt;
         }
@@ -238,6 +244,17 @@ void applySection(Case& c, const Header& h, int iLine, const std::vector<std::st
     }
   }
   std::string zBody = bodyText(h, azBody);
+  if (!h.zFrom.empty()) {
+    if (n != "file" && n != "db") return fail("(from=...) only serves 'file' and 'db'");
+    for (const auto& zLine : azBody) {
+      if (!trim(zLine).empty()) return fail("a section with (from=...) takes no body");
+    }
+    std::ifstream in(fs::path(E2E_SOURCE_DIR) / h.zFrom, std::ios::binary);
+    if (!in) return fail("cannot read " + h.zFrom);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    zBody = ss.str();
+  }
   if (n == "program") {
     if (h.azWords.size() != 1) return fail("'program' needs one name");
     c.zProgram = h.azWords[0];
