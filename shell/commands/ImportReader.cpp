@@ -1,5 +1,9 @@
 #include "shell/commands/ImportReader.h"
 
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstring>
 
 #include "shell/core/ShellContext.h"
@@ -45,6 +49,25 @@ void terminateField(ImportReader* p) {
   p->zField[p->nField] = 0;
 }
 
+// Reads up to nWant bytes from the stream's descriptor, returning what is
+// there as soon as anything is (a slow command's output is taken as it
+// comes).  Waiting is done in short polls so that Ctrl-C, which does not
+// interrupt a restarted read, still stops the import.  0 at the end of input,
+// after Ctrl-C and on a read error.
+size_t readInput(ImportReader* p, unsigned char* a, size_t nWant) {
+  const int fd = fileno(p->pInput);
+  if (fd < 0) return std::fread(a, 1, nWant, p->pInput);  // a stream without a descriptor
+  for (;;) {
+    if (nInterrupts) return 0;
+    struct pollfd pfd = {fd, POLLIN, 0};
+    const int nReady = poll(&pfd, 1, 200);
+    if (nReady == 0 || (nReady < 0 && errno == EINTR)) continue;
+    const ssize_t n = read(fd, a, nWant);
+    if (n < 0 && errno == EINTR) continue;
+    return n > 0 ? static_cast<size_t>(n) : 0;
+  }
+}
+
 // Loads the next block of the stream; false at its end (or on a read error).
 bool refill(ImportReader* p) {
   if (p->bInputDone || p->pInput == nullptr) {
@@ -58,7 +81,7 @@ bool refill(ImportReader* p) {
   const size_t nWant = p->nBlockSize > 0 && static_cast<size_t>(p->nBlockSize) < nImportBlockSize
                            ? static_cast<size_t>(p->nBlockSize)
                            : nImportBlockSize;
-  const size_t n = std::fread(const_cast<unsigned char*>(p->aBlock), 1, nWant, p->pInput);
+  const size_t n = readInput(p, const_cast<unsigned char*>(p->aBlock), nWant);
   p->iBlock = 0;
   p->nBlock = n;
   if (n == 0) {
@@ -151,8 +174,10 @@ void readQuotedField(ImportReader* p) {
       printConsole(stderr, "%s:%d: unescaped %c character\n", p->zSourceName, p->iLine, cQuote);
     }
     if (c < 0) {
-      printConsole(stderr, "%s:%d: unterminated %c-quoted field\n", p->zSourceName, iStartLine,
-                   cQuote);
+      if (!nInterrupts) {  // after Ctrl-C the input was cut, not the quote left open
+        printConsole(stderr, "%s:%d: unterminated %c-quoted field\n", p->zSourceName, iStartLine,
+                     cQuote);
+      }
       p->iTerm = -1;
       return;
     }
