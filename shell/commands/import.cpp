@@ -248,7 +248,7 @@ int doImport(ShellContext* p, int nArg, char** azArg) {
   if (sCtx.zField == nullptr) closeAndExitOutOfMemory(&sCtx);
   sCtx.nFieldAlloc = 200;
 
-  for (int i = 0; i < nSkip; i++) {
+  for (int i = 0; i < nSkip && sCtx.iTerm != -1; i++) {
     while (xRead(&sCtx) && sCtx.iTerm == sCtx.iColSep) {
     }
   }
