@@ -41,7 +41,7 @@ ensure_packages() {
 build_tree() {
   local dir=$1
   shift
-  say "configuring $dir $*"
+  say "configuring $dir${*:+ $*}"
   cmake -S "$SQLSH_ROOT" -B "$SQLSH_ROOT/$dir" -G Ninja "$@" >&2
   say "building $dir"
   cmake --build "$SQLSH_ROOT/$dir" -j"$SQLSH_JOBS" >&2
