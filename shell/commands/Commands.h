@@ -39,3 +39,7 @@ int doDump(ShellContext* p, int nArg, char** azArg);
 
 // import (import.cpp)
 int doImport(ShellContext* p, int nArg, char** azArg);
+
+// connection and file commands (connection.cpp)
+int doExit(ShellContext* p, int nArg, char** azArg);
+int doQuit(ShellContext* p, int nArg, char** azArg);

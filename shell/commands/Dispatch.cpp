@@ -1,23 +1,230 @@
-// Placeholder dispatcher: every command is unknown until the table is built.
+// The dot-command dispatcher: splits a line into words, finds the command by
+// an ordered chain of name tests, runs its handler and finishes the command.
 #include "shell/commands/Dispatch.h"
 
+#include <cctype>
+#include <cstring>
+
 #include "shell/commands/Commands.h"
+#include "shell/core/ArgParsers.h"
+#include "shell/core/Redirect.h"
+#include "shell/core/ShellContext.h"
+#include "shell/exec/Output.h"
+
+namespace {
+
+constexpr MatchRule P = MatchRule::Prefix;
+constexpr MatchRule X = MatchRule::Exact;
+
+// The dispatch chain, tested first to last; an abbreviation selects the
+// earliest command it abbreviates.  Commands sharing a handler have one row
+// per word.  Rows without a handler are commands not present in this build.
+const DotCommandRow dotCommands[] = {
+    {"auth", 1, P, nullptr},
+    {"backup", 3, P, nullptr},
+    {"save", 3, P, nullptr},
+    {"bail", 3, P, doBail},
+    {"binary", 3, P, doBinary},
+    {"breakpoint", 3, P, nullptr},
+    {"cd", 0, X, nullptr},
+    {"changes", 3, P, doChanges},
+    {"check", 3, P, nullptr},
+    {"clone", 1, P, nullptr},
+    {"connection", 1, P, nullptr},
+    {"databases", 2, P, doDatabases},
+    {"dbconfig", 3, P, nullptr},
+    {"dump", 1, P, doDump},
+    {"echo", 1, P, doEcho},
+    {"eqp", 1, P, doEqp},
+    {"exit", 1, P, doExit},
+    {"explain", 1, P, doExplain},
+    {"expert", 1, P, nullptr},
+    {"filectrl", 1, P, nullptr},
+    {"fullschema", 1, P, doFullschema},
+    {"headers", 1, P, doHeaders},
+    {"help", 1, P, doHelp},
+    {"import", 1, P, doImport},
+    {"imposter", 1, P, nullptr},
+    {"limits", 5, P, nullptr},
+    {"lint", 3, P, nullptr},
+    {"load", 1, P, nullptr},
+    {"log", 1, P, nullptr},
+    {"mode", 1, P, doMode},
+    {"nonce", 0, X, nullptr},
+    {"nullvalue", 1, P, doNullvalue},
+    {"open", 2, P, nullptr},
+    {"output", 1, P, doOutput},
+    {"once", 1, P, doOutput},
+    {"excel", 0, X, doOutput},
+    {"parameter", 3, P, nullptr},
+    {"print", 3, P, doPrint},
+    {"progress", 3, P, nullptr},
+    {"prompt", 1, P, doPrompt},
+    {"quit", 1, P, doQuit},
+    {"read", 3, P, nullptr},
+    {"restore", 3, P, nullptr},
+    {"scanstats", 1, P, doScanstats},
+    {"schema", 1, P, doSchema},
+    {"selecttrace", 0, X, nullptr},
+    {"treetrace", 0, X, nullptr},
+    {"selftest", 4, P, nullptr},
+    {"separator", 1, P, doSeparator},
+    {"sha3sum", 4, P, nullptr},
+    {"shell", 1, P, nullptr},
+    {"system", 1, P, nullptr},
+    {"show", 1, P, doShow},
+    {"stats", 1, P, doStats},
+    {"tables", 2, P, doTables},
+    {"indices", 1, P, doTables},
+    {"indexes", 1, P, doTables},
+    {"testcase", 0, X, nullptr},
+    {"testctrl", 8, P, nullptr},
+    {"timeout", 5, P, nullptr},
+    {"timer", 5, P, doTimer},
+    {"trace", 1, P, nullptr},
+    {"version", 1, P, nullptr},
+    {"vfsinfo", 1, P, nullptr},
+    {"vfslist", 1, P, nullptr},
+    {"vfsname", 1, P, nullptr},
+    {"wheretrace", 1, P, nullptr},
+    {"width", 1, P, doWidth},
+};
+
+bool rowAccepts(const DotCommandRow& row, const char* zWord, int n) {
+  if (row.eRule == MatchRule::Exact) return safeCompare(zWord, row.zName) == 0;
+  return zWord[0] == row.zName[0] && n >= row.nMinLength && safeCompareN(zWord, row.zName, n) == 0;
+}
+
+bool isSpace(char c) {
+  return std::isspace(static_cast<unsigned char>(c)) != 0;
+}
+
+}  // namespace
+
+std::span<const DotCommandRow> dotCommandRows() {
+  return dotCommands;
+}
+
+const DotCommandRow* findDotCommand(const char* zWord) {
+  int n = textLength(zWord);
+  for (const auto& row : dotCommands) {
+    if (rowAccepts(row, zWord, n)) return &row;
+  }
+  return nullptr;
+}
 
 int reportUnknownCommand(const char* zCmd) {
-  std::fprintf(stderr,
+  printConsole(stderr,
                "Error: unknown command or invalid arguments:  \"%s\". Enter \".help\" for help\n",
                zCmd);
   return 1;
 }
 
-int runDotCommand(char* zLine, ShellContext*) {
-  return reportUnknownCommand(zLine + 1);
+int splitDotCommandLine(char* zLine, char** azArg) {
+  int h = 1;
+  int nArg = 0;
+  while (zLine[h] && nArg < maxDotArgs) {
+    while (isSpace(zLine[h])) h++;
+    if (zLine[h] == 0) break;
+    char cDelim = zLine[h];
+    if (cDelim == '\'' || cDelim == '"') {
+      h++;
+      char* zWord = &zLine[h];
+      azArg[nArg++] = zWord;
+      while (zLine[h] && zLine[h] != cDelim) {
+        if (cDelim == '"' && zLine[h] == '\\' && zLine[h + 1]) h++;
+        h++;
+      }
+      if (zLine[h] == cDelim) zLine[h++] = 0;
+      if (cDelim == '"') expandBackslashEscapes(zWord);
+    } else {
+      char* zWord = &zLine[h];
+      azArg[nArg++] = zWord;
+      while (zLine[h] && !isSpace(zLine[h])) h++;
+      if (zLine[h]) zLine[h++] = 0;
+      expandBackslashEscapes(zWord);
+    }
+  }
+  azArg[nArg] = nullptr;
+  return nArg;
 }
 
-int printHelpLines(FILE*, const char*) {
-  return 0;
+int runDotCommand(char* zLine, ShellContext* p) {
+  // A dot-command cancels an index analysis that is still waiting for its
+  // SQL; without the advisor nothing can be pending.
+  char* azArg[maxDotArgs + 1];
+  int nArg = splitDotCommandLine(zLine, azArg);
+  if (nArg == 0) return 0;
+
+  discardTempFile(p);
+  int rc = 0;
+  const DotCommandRow* pRow = findDotCommand(azArg[0]);
+  if (pRow && pRow->xHandler) {
+    rc = pRow->xHandler(p, nArg, azArg);
+  } else {
+    rc = reportUnknownCommand(azArg[0]);
+  }
+  if (rc & dotSkipEndSteps) return rc & ~dotSkipEndSteps;
+
+  if (p->nOnceCount != 0 && --p->nOnceCount == 0) restoreOutput(p);
+  p->bSafeActive = p->bSafePersistent;
+  return rc;
 }
 
-int doHelp(ShellContext*, int, char**) {
+int printHelpLines(FILE* out, const char* zPattern) {
+  int n = 0;
+  if (zPattern == nullptr || zPattern[0] == '0' || std::strcmp(zPattern, "-a") == 0 ||
+      std::strcmp(zPattern, "-all") == 0 || std::strcmp(zPattern, "--all") == 0) {
+    for (const char* zLine : helpLines) {
+      if (zPattern == nullptr && zLine[0] != '.') continue;
+      printConsole(out, "%s\n", zLine);
+      n++;
+    }
+    return n;
+  }
+
+  // A glob on the command names: one match also shows its detail lines.
+  int j = 0;
+  {
+    SqlitePtr zGlob(checkAlloc(sqlite3_mprintf(".%s*", zPattern)));
+    for (int i = 0; i < nHelpLines; i++) {
+      if (sqlite3_strglob(zGlob.get(), helpLines[i]) == 0) {
+        printConsole(out, "%s\n", helpLines[i]);
+        j = i + 1;
+        n++;
+      }
+    }
+  }
+  if (n > 0) {
+    if (n == 1) {
+      while (j < nHelpLines && helpLines[j][0] != '.') printConsole(out, "%s\n", helpLines[j++]);
+    }
+    return n;
+  }
+
+  // Otherwise a LIKE over every line; each matching entry is shown whole, once.
+  SqlitePtr zLike(checkAlloc(sqlite3_mprintf("%%%s%%", zPattern)));
+  for (int i = 0; i < nHelpLines; i++) {
+    if (helpLines[i][0] == '.') j = i;
+    if (sqlite3_strlike(zLike.get(), helpLines[i], 0) == 0) {
+      printConsole(out, "%s\n", helpLines[j]);
+      while (j < nHelpLines - 1 && helpLines[j + 1][0] != '.') {
+        printConsole(out, "%s\n", helpLines[++j]);
+      }
+      i = j;
+      n++;
+    }
+  }
+  return n;
+}
+
+int doHelp(ShellContext* p, int nArg, char** azArg) {
+  if (nArg >= 2) {
+    if (printHelpLines(p->pOut, azArg[1]) == 0) {
+      printConsole(p->pOut, "Nothing matches '%s'\n", azArg[1]);
+    }
+  } else {
+    printHelpLines(p->pOut, nullptr);
+  }
   return 0;
 }

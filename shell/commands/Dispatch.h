@@ -2,15 +2,50 @@
 #pragma once
 
 #include <cstdio>
+#include <span>
 
 struct ShellContext;
 
 // A dot-command handler: the words of the line (azArg[nArg] is null).
-// Returns 0 success, 1 error, 2 stop reading input.
+// Returns 0 success, 1 error, 2 stop reading input.  A handler that must
+// return without the end-of-command steps (one-shot countdown, safe-mode
+// re-arm) adds dotSkipEndSteps to its result.
 using DotHandler = int (*)(ShellContext* p, int nArg, char** azArg);
+inline constexpr int dotSkipEndSteps = 0x100;
+
+// How a command word is compared with a row's name.
+enum class MatchRule {
+  Prefix,  // an abbreviation of at least nMinLength bytes, first letter equal
+  Exact,   // the whole name only
+};
+
+// One row of the dispatch chain.  A row without a handler belongs to a
+// command that is not available in this build: its words report the
+// unknown-command message, but they still claim their abbreviations.
+struct DotCommandRow {
+  const char* zName;
+  int nMinLength;
+  MatchRule eRule;
+  DotHandler xHandler;
+};
+
+// The rows in the order in which they are tested.
+std::span<const DotCommandRow> dotCommandRows();
+// The first row that accepts zWord, or null.
+const DotCommandRow* findDotCommand(const char* zWord);
+
+// The argument vector: at most maxDotArgs words plus the terminating null.
+inline constexpr int maxDotArgs = 51;
+// Splits the line (byte 0 is the period) into words in place; returns their
+// number.  azArg needs maxDotArgs + 1 slots; azArg[result] is null.
+int splitDotCommandLine(char* zLine, char** azArg);
 
 int runDotCommand(char* zLine, ShellContext* p);
 int printHelpLines(FILE* out, const char* zPattern);
 
 // The unknown-command message on stderr; returns 1.
 int reportUnknownCommand(const char* zCmd);
+
+// The help table (HelpLines.cpp).
+inline constexpr int nHelpLines = 175;
+extern const char* const helpLines[nHelpLines];

@@ -1,0 +1,290 @@
+// The input loop: reads lines, tells dot-commands from SQL, gathers SQL until
+// it forms complete statements, runs them and reports their errors.
+#include "shell/core/InputLoop.h"
+
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "shell/commands/Dispatch.h"
+#include "shell/core/ArgParsers.h"
+#include "shell/core/OpenDatabase.h"
+#include "shell/core/Redirect.h"
+#include "shell/core/ShellContext.h"
+#include "shell/exec/Execute.h"
+#include "shell/exec/Output.h"
+#include "shell/exec/Timer.h"
+
+namespace {
+
+// Bits of the scan state above the low byte (the awaited closing character).
+constexpr int scanHasContent = 0x100;
+constexpr int scanEndsWithSemicolon = 0x200;
+constexpr int scanWaitMask = 0xff;
+
+constexpr int maxInputDepth = 25;
+
+// Nothing but white space, comments and semicolons so far, and not inside anything.
+bool isPlainWhite(int state) {
+  return (state & ~scanEndsWithSemicolon) == 0;
+}
+// Not inside anything, and the last significant character was a semicolon.
+bool endsWithSemicolon(int state) {
+  return (state & ~scanHasContent) == scanEndsWithSemicolon;
+}
+
+bool isSpace(char c) {
+  return std::isspace(static_cast<unsigned char>(c)) != 0;
+}
+
+}  // namespace
+
+char* getLine(char* zLine, FILE* in) {
+  size_t nLine = zLine == nullptr ? 0 : 100;
+  size_t n = 0;
+  while (true) {
+    if (n + 100 > nLine) {
+      nLine = nLine * 2 + 100;
+      zLine = checkAlloc(static_cast<char*>(std::realloc(zLine, nLine)));
+    }
+    if (std::fgets(&zLine[n], static_cast<int>(nLine - n), in) == nullptr) {
+      if (n == 0) {
+        std::free(zLine);
+        return nullptr;
+      }
+      zLine[n] = 0;
+      break;
+    }
+    n += std::strlen(&zLine[n]);
+    if (n > 0 && zLine[n - 1] == '\n') {
+      n--;
+      if (n > 0 && zLine[n - 1] == '\r') n--;
+      zLine[n] = 0;
+      break;
+    }
+  }
+  // Terminals deliver UTF-8 here: no code-page conversion is needed.
+  return zLine;
+}
+
+char* readLine(FILE* in, char* zPrior, int isContinuation) {
+  if (in != nullptr) return getLine(zPrior, in);
+  std::printf("%s", isContinuation ? zContPrompt : zMainPrompt);
+  std::fflush(stdout);
+  return getLine(zPrior, stdin);
+}
+
+int scanLine(const char* zLine, int state) {
+  char cWait = static_cast<char>(state & scanWaitMask);
+  const char* z = zLine;
+  while (true) {
+    if (cWait == 0) {
+      // Plain SQL.
+      char c = 0;
+      while ((c = *z++) != 0) {
+        if (isSpace(c)) continue;
+        if (c == '-' && *z == '-') {
+          while (*z && *z != '\n') z++;
+          if (*z == 0) return state;
+          continue;
+        }
+        if (c == ';') {
+          state |= scanEndsWithSemicolon;
+          continue;
+        }
+        if (c == '/' && *z == '*') {
+          z++;
+          cWait = '*';
+          state = (state & (scanHasContent | scanEndsWithSemicolon)) | '*';
+          break;
+        }
+        if (c == '\'' || c == '"' || c == '`' || c == '[') {
+          cWait = c == '[' ? ']' : c;
+          state = scanHasContent | static_cast<unsigned char>(cWait);
+          break;
+        }
+        state = (state & ~scanEndsWithSemicolon) | scanHasContent;
+      }
+      if (c == 0) return state;
+    }
+    // Inside a quoted string or name, or a block comment.
+    char c = 0;
+    while ((c = *z++) != 0) {
+      if (c != cWait) continue;
+      if (cWait == '*') {
+        if (*z != '/') continue;
+        z++;
+      } else if (cWait != ']' && *z == cWait) {
+        z++;  // a doubled quote stays inside
+        continue;
+      }
+      state &= scanHasContent | scanEndsWithSemicolon;
+      cWait = 0;
+      break;
+    }
+    if (c == 0) return state;
+  }
+}
+
+bool isCommandTerminator(const char* zLine) {
+  while (isSpace(*zLine)) zLine++;
+  if (zLine[0] == '/') {
+    zLine += 1;
+  } else if ((zLine[0] == 'g' || zLine[0] == 'G') && (zLine[1] == 'o' || zLine[1] == 'O')) {
+    zLine += 2;
+  } else {
+    return false;
+  }
+  return scanLine(zLine, 0) == 0;
+}
+
+bool isCompleteSql(const char* zSql, int nSql) {
+  if (zSql == nullptr || nSql <= 0) return true;
+  std::string zCopy(zSql, static_cast<size_t>(nSql));
+  zCopy += ';';
+  return sqlite3_complete(zCopy.c_str()) != 0;
+}
+
+void echoInput(ShellContext* p, const char* zText) {
+  if (p->mFlags & SHFLG_Echo) printConsole(p->pOut, "%s\n", zText);
+}
+
+int runSqlChunk(ShellContext* p, char* zSql, FILE* in, int iStartLine) {
+  openDatabase(p, 0);
+  if (p->mFlags & SHFLG_Backslash) expandBackslashEscapes(zSql);
+  if (p->mProgressFlags & 2) p->nProgressCalls = 0;
+
+  char* zErrMsg = nullptr;
+  beginTimer();
+  int rc = runStatements(p, zSql, &zErrMsg);
+  endTimer();
+
+  if (rc != 0 || zErrMsg != nullptr) {
+    SqlitePtr zOwnedErr(zErrMsg);
+    const char* zKind = "Error";
+    const char* zDetail = zErrMsg;
+    if (zErrMsg == nullptr) {
+      zDetail = sqlite3_errmsg(p->db);
+    } else if (std::strncmp(zErrMsg, "in prepare, ", 12) == 0) {
+      zKind = "Parse error";
+      zDetail = zErrMsg + 12;
+    } else if (std::strncmp(zErrMsg, "stepping, ", 10) == 0) {
+      zKind = "Runtime error";
+      zDetail = zErrMsg + 10;
+    }
+    char zPrefix[100];
+    if (in == nullptr && bStdinIsTty) {
+      sqlite3_snprintf(sizeof(zPrefix), zPrefix, "%s:", zKind);
+    } else {
+      sqlite3_snprintf(sizeof(zPrefix), zPrefix, "%s near line %d:", zKind, iStartLine);
+    }
+    printConsole(stderr, "%s %s\n", zPrefix, zDetail);
+    return 1;
+  }
+  if (p->mFlags & SHFLG_CountChanges) {
+    char zLineBuf[2000];
+    sqlite3_snprintf(sizeof(zLineBuf), zLineBuf, "changes: %lld   total_changes: %lld",
+                     sqlite3_changes64(p->db), sqlite3_total_changes64(p->db));
+    printConsole(p->pOut, "%s\n", zLineBuf);
+  }
+  return 0;
+}
+
+int processInput(ShellContext* p) {
+  if (p->nInputDepth == maxInputDepth) {
+    std::fprintf(stderr, "Input nesting limit (%d) reached at line %d. Check recursion.\n",
+                 maxInputDepth, p->iLineNo);
+    return 1;
+  }
+  p->nInputDepth++;
+  p->iLineNo = 0;
+
+  char* zLine = nullptr;
+  char* zSql = nullptr;
+  sqlite3_int64 nSql = 0;
+  sqlite3_int64 nSqlAlloc = 0;
+  int iStartLine = 0;
+  int nErrCount = 0;
+  int state = 0;
+  bool bAtEnd = false;
+
+  while (nErrCount == 0 || !bBailOnError || (p->pIn == nullptr && bStdinIsTty)) {
+    std::fflush(p->pOut);
+    zLine = readLine(p->pIn, zLine, nSql > 0);
+    if (zLine == nullptr) {
+      bAtEnd = true;
+      break;
+    }
+    if (nInterrupts != 0) {
+      if (p->pIn != nullptr) break;
+      nInterrupts = 0;
+    }
+    p->iLineNo++;
+    if ((state & scanWaitMask) == 0 && isCommandTerminator(zLine) &&
+        isCompleteSql(zSql, static_cast<int>(nSql))) {
+      std::memcpy(zLine, ";", 2);
+    }
+    state = scanLine(zLine, state);
+    if (isPlainWhite(state) && nSql == 0) {
+      echoInput(p, zLine);
+      state = 0;
+      continue;
+    }
+    if (nSql == 0 && (zLine[0] == '.' || zLine[0] == '#')) {
+      echoInput(p, zLine);
+      if (zLine[0] == '.') {
+        int rc = runDotCommand(zLine, p);
+        if (rc == 2) break;
+        if (rc != 0) nErrCount++;
+      }
+      state = 0;
+      continue;
+    }
+
+    sqlite3_int64 nLine = textLength(zLine);
+    if (nSqlAlloc <= nSql + nLine + 2) {
+      nSqlAlloc = nSql + nSql / 2 + nLine + 100;
+      zSql = checkAlloc(static_cast<char*>(std::realloc(zSql, static_cast<size_t>(nSqlAlloc))));
+    }
+    if (nSql == 0) {
+      const char* zStart = zLine;
+      while (isSpace(*zStart)) zStart++;
+      nSql = textLength(zStart);
+      std::memcpy(zSql, zStart, static_cast<size_t>(nSql) + 1);
+      iStartLine = p->iLineNo;
+    } else {
+      zSql[nSql++] = '\n';
+      std::memcpy(zSql + nSql, zLine, static_cast<size_t>(nLine) + 1);
+      nSql += nLine;
+    }
+
+    if (nSql > 0 && endsWithSemicolon(state) && sqlite3_complete(zSql)) {
+      echoInput(p, zSql);
+      nErrCount += runSqlChunk(p, zSql, p->pIn, iStartLine);
+      nSql = 0;
+      if (p->nOnceCount != 0) {
+        restoreOutput(p);
+        p->nOnceCount = 0;
+      } else {
+        discardTempFile(p);
+      }
+      p->bSafeActive = p->bSafePersistent;
+      state = 0;
+    } else if (nSql > 0 && isPlainWhite(state)) {
+      echoInput(p, zSql);
+      nSql = 0;
+      state = 0;
+    }
+  }
+
+  if (bAtEnd && p->pIn == nullptr && bStdinIsTty) std::printf("\n");
+  if (nSql > 0) {
+    echoInput(p, zSql);
+    nErrCount += runSqlChunk(p, zSql, p->pIn, iStartLine);
+  }
+  std::free(zSql);
+  std::free(zLine);
+  p->nInputDepth--;
+  return nErrCount > 0 ? 1 : 0;
+}

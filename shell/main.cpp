@@ -1,0 +1,6 @@
+// sqlsh: the interactive SQL shell.
+#include "shell/core/Startup.h"
+
+int main(int argc, char** argv) {
+  return shellMain(argc, argv);
+}
