@@ -1,7 +1,343 @@
-// Placeholder handlers: each reports an unknown command until its group is built.
-#include "shell/commands/Commands.h"
-#include "shell/commands/Dispatch.h"
+// .dump: the database as an SQL script that rebuilds it.
+#include <sqlite3.h>
 
-int doDump(ShellContext*, int, char** azArg) {
-  return reportUnknownCommand(azArg[0]);
+#include <cstring>
+
+#include "shell/commands/Commands.h"
+#include "shell/commands/Dump.h"
+#include "shell/core/OpenDatabase.h"
+#include "shell/core/ShellContext.h"
+#include "shell/exec/Execute.h"
+#include "shell/exec/Output.h"
+#include "shell/exec/SchemaPrinters.h"
+
+namespace {
+
+// Names under which a rowid can be dumped, in order of preference.
+const char* const rowidAliasNames[] = {"rowid", "_rowid_", "oid"};
+
+// The flag bits a dump clears at its start and restores at its end.
+constexpr unsigned mDumpFlags =
+    SHFLG_PreserveRowid | SHFLG_Newlines | SHFLG_Echo | SHFLG_DumpDataOnly | SHFLG_DumpNoSys;
+
+bool isCorrupt(int rc) {
+  return (rc & 0xff) == SQLITE_CORRUPT;
+}
+
+// The query without its trailing ORDER BY clause, formatted with
+// " ORDER BY rowid DESC" in its place.
+char* reverseListingQuery(const char* zQuery) {
+  const char* zCut = nullptr;
+  for (const char* z = zQuery; (z = std::strstr(z, " ORDER BY ")) != nullptr; z++) zCut = z;
+  int n = zCut ? static_cast<int>(zCut - zQuery) : textLength(zQuery);
+  return sqlite3_mprintf("%.*s ORDER BY rowid DESC", n, zQuery);
+}
+
+}  // namespace
+
+int toggleUnorderedSelects(sqlite3* db) {
+  int bReverse = 0;
+  {
+    StmtPtr pStmt = prepareStmt(db, "PRAGMA reverse_unordered_selects");
+    if (pStmt && sqlite3_step(pStmt.get()) == SQLITE_ROW) {
+      bReverse = sqlite3_column_int(pStmt.get(), 0);
+    }
+  }
+  char zStmt[100];
+  sqlite3_snprintf(sizeof(zStmt), zStmt, "PRAGMA reverse_unordered_selects(%d)", !bReverse);
+  return sqlite3_exec(db, zStmt, nullptr, nullptr, nullptr);
+}
+
+void freeColumnNames(char** azCol) {
+  if (azCol == nullptr) return;
+  for (int i = 1; azCol[i]; i++) sqlite3_free(azCol[i]);
+  std::free(azCol);
+}
+
+char** tableColumnNames(ShellContext* p, const char* zTable) {
+  // Everything is read from the main schema: a temp table of the same name
+  // must not stand in for the table being dumped.
+  SqlitePtr zSql(checkAlloc(sqlite3_mprintf("PRAGMA main.table_info=%Q", zTable)));
+  StmtPtr pStmt = prepareStmt(p->db, zSql.get());
+  if (!pStmt) return nullptr;
+  char** azCol = nullptr;
+  int nCol = 0;
+  int nAlloc = 0;
+  int nPK = 0;
+  bool bIntegerPK = false;
+  while (sqlite3_step(pStmt.get()) == SQLITE_ROW) {
+    if (nCol >= nAlloc - 2) {
+      nAlloc = nAlloc * 2 + nCol + 10;
+      azCol = checkAlloc(
+          static_cast<char**>(std::realloc(azCol, static_cast<size_t>(nAlloc) * sizeof(char*))));
+    }
+    azCol[++nCol] = checkAlloc(sqlite3_mprintf("%s", sqlite3_column_text(pStmt.get(), 1)));
+    if (sqlite3_column_int(pStmt.get(), 5) != 0) {
+      nPK++;
+      const char* zType = reinterpret_cast<const char*>(sqlite3_column_text(pStmt.get(), 2));
+      bIntegerPK = nPK == 1 && zType != nullptr && sqlite3_stricmp(zType, "INTEGER") == 0;
+    }
+  }
+  pStmt.reset();
+  if (azCol == nullptr) return nullptr;
+  azCol[0] = nullptr;
+  azCol[nCol + 1] = nullptr;
+
+  bool bPreserve = (p->mFlags & SHFLG_PreserveRowid) != 0;
+  if (bPreserve && bIntegerPK) {
+    // An INTEGER PRIMARY KEY is the rowid itself unless it is backed by an
+    // index of its own (declared with DESC, for instance).
+    zSql.reset(checkAlloc(
+        sqlite3_mprintf("SELECT 1 FROM main.pragma_index_list(%Q) WHERE origin='pk'", zTable)));
+    pStmt = prepareStmt(p->db, zSql.get());
+    if (!pStmt) {
+      freeColumnNames(azCol);
+      return nullptr;
+    }
+    bPreserve = sqlite3_step(pStmt.get()) == SQLITE_ROW;
+    pStmt.reset();
+  }
+  if (bPreserve) {
+    for (const char* zAlias : rowidAliasNames) {
+      bool bTaken = false;
+      for (int i = 1; i <= nCol && !bTaken; i++) bTaken = sqlite3_stricmp(azCol[i], zAlias) == 0;
+      if (bTaken) continue;
+      if (sqlite3_table_column_metadata(p->db, "main", zTable, zAlias, nullptr, nullptr, nullptr,
+                                        nullptr, nullptr) == SQLITE_OK) {
+        azCol[0] = const_cast<char*>(zAlias);
+      }
+      break;
+    }
+  }
+  return azCol;
+}
+
+int dumpTableCallback(void* pArg, int nCol, char** azVal, char** /*azCol*/) {
+  auto* p = static_cast<ShellContext*>(pArg);
+  if (nCol != 3 || azVal == nullptr) return 0;
+  const char* zTable = azVal[0];
+  const char* zType = azVal[1];
+  const char* zSql = azVal[2];
+  if (zTable == nullptr || zType == nullptr) return 0;
+  bool bDataOnly = (p->mFlags & SHFLG_DumpDataOnly) != 0;
+  bool bNoSys = (p->mFlags & SHFLG_DumpNoSys) != 0;
+
+  if (std::strcmp(zTable, "sqlite_sequence") == 0 && !bNoSys) {
+    if (!bDataOnly) printConsole(p->pOut, "DELETE FROM sqlite_sequence;\n");
+  } else if (sqlite3_strglob("sqlite_stat?", zTable) == 0 && !bNoSys) {
+    if (!bDataOnly) printConsole(p->pOut, "ANALYZE sqlite_schema;\n");
+  } else if (std::strncmp(zTable, "sqlite_", 7) == 0) {
+    return 0;
+  } else if (bDataOnly) {
+    // rows only
+  } else if (zSql != nullptr && std::strncmp(zSql, "CREATE VIRTUAL TABLE", 20) == 0) {
+    if (!p->bSchemaWritable) {
+      printConsole(p->pOut, "PRAGMA writable_schema=ON;\n");
+      p->bSchemaWritable = 1;
+    }
+    printConsole(p->pOut,
+                 "INSERT INTO sqlite_schema(type,name,tbl_name,rootpage,sql)"
+                 "VALUES('table','%q','%q',0,'%q');\n",
+                 zTable, zTable, zSql);
+    return 0;
+  } else {
+    writeSchemaStatement(p->pOut, zSql, ";\n");
+  }
+
+  if (std::strcmp(zType, "table") != 0) return 0;
+
+  char** azColNames = tableColumnNames(p, zTable);
+  if (azColNames == nullptr) {
+    p->nErrors++;
+    return 0;
+  }
+  TextBuffer sTable;
+  textInit(&sTable);
+  textAppend(&sTable, zTable, identQuoteChar(zTable));
+  if (azColNames[0] != nullptr) {
+    textAppend(&sTable, "(", 0);
+    textAppend(&sTable, azColNames[0], 0);
+    for (int i = 1; azColNames[i]; i++) {
+      textAppend(&sTable, ",", 0);
+      textAppend(&sTable, azColNames[i], identQuoteChar(azColNames[i]));
+    }
+    textAppend(&sTable, ")", 0);
+  }
+  TextBuffer sSelect;
+  textInit(&sSelect);
+  textAppend(&sSelect, "SELECT ", 0);
+  if (azColNames[0] != nullptr) {
+    textAppend(&sSelect, azColNames[0], 0);
+    textAppend(&sSelect, ",", 0);
+  }
+  for (int i = 1; azColNames[i]; i++) {
+    textAppend(&sSelect, azColNames[i], identQuoteChar(azColNames[i]));
+    if (azColNames[i + 1]) textAppend(&sSelect, ",", 0);
+  }
+  freeColumnNames(azColNames);
+  textAppend(&sSelect, " FROM main.", 0);
+  textAppend(&sSelect, zTable, identQuoteChar(zTable));
+
+  char* zSavedInsertTable = p->zInsertTable;
+  int eSavedMode = p->eMode;
+  p->zInsertTable = sTable.z;
+  p->eMode = p->eModeNow = MODE_Insert;
+  int rc = runStatements(p, sSelect.z, nullptr);
+  if (isCorrupt(rc)) {
+    printConsole(p->pOut, "/****** CORRUPTION ERROR *******/\n");
+    toggleUnorderedSelects(p->db);
+    runStatements(p, sSelect.z, nullptr);
+    toggleUnorderedSelects(p->db);
+  }
+  p->zInsertTable = zSavedInsertTable;
+  p->eMode = eSavedMode;
+  textFree(&sTable);
+  textFree(&sSelect);
+  if (rc != SQLITE_OK) p->nErrors++;
+  return 0;
+}
+
+int runSchemaDumpQuery(ShellContext* p, const char* zQuery) {
+  char* zErr = nullptr;
+  int rc = sqlite3_exec(p->db, zQuery, dumpTableCallback, p, &zErr);
+  if (rc != SQLITE_CORRUPT) {
+    sqlite3_free(zErr);
+    return rc;
+  }
+  printConsole(p->pOut, "/****** CORRUPTION ERROR *******/\n");
+  if (zErr != nullptr) {
+    printConsole(p->pOut, "/****** %s ******/\n", zErr);
+    sqlite3_free(zErr);
+    zErr = nullptr;
+  }
+  SqlitePtr zRetry(reverseListingQuery(zQuery));
+  if (!zRetry) return rc;
+  int rcRetry = sqlite3_exec(p->db, zRetry.get(), dumpTableCallback, p, &zErr);
+  if (rcRetry != SQLITE_OK) {
+    printConsole(p->pOut, "/****** ERROR: %s ******/\n", zErr ? zErr : sqlite3_errstr(rcRetry));
+    sqlite3_free(zErr);
+    return rcRetry;
+  }
+  return rc;
+}
+
+int runStatementDumpQuery(ShellContext* p, const char* zSelect) {
+  sqlite3_stmt* pRaw = nullptr;
+  int rc = sqlite3_prepare_v2(p->db, zSelect, -1, &pRaw, nullptr);
+  StmtPtr pSelect(pRaw);
+  if (rc != SQLITE_OK || !pSelect) {
+    SqlitePtr zContext(sqlErrorContext(zSelect, p->db));
+    printConsole(p->pOut, "/**** ERROR: (%d) %s *****/\n%s", rc, sqlite3_errmsg(p->db),
+                 zContext ? zContext.get() : "");
+    if (!isCorrupt(rc)) p->nErrors++;
+    return rc;
+  }
+  int nResult = sqlite3_column_count(pSelect.get());
+  while ((rc = sqlite3_step(pSelect.get())) == SQLITE_ROW) {
+    const char* z = reinterpret_cast<const char*>(sqlite3_column_text(pSelect.get(), 0));
+    printConsole(p->pOut, "%s", z ? z : "");
+    for (int i = 1; i < nResult; i++) {
+      const char* zCol = reinterpret_cast<const char*>(sqlite3_column_text(pSelect.get(), i));
+      printConsole(p->pOut, ",%s", zCol ? zCol : "");
+    }
+    // A "--" comment in the statement must not swallow its terminator.
+    printConsole(p->pOut, (z != nullptr && std::strstr(z, "--") != nullptr) ? "\n;\n" : ";\n");
+  }
+  rc = sqlite3_finalize(pSelect.release());
+  if (rc != SQLITE_OK) {
+    printConsole(p->pOut, "/**** ERROR: (%d) %s *****/\n", rc, sqlite3_errmsg(p->db));
+    if (!isCorrupt(rc)) p->nErrors++;
+  }
+  return rc;
+}
+
+int doDump(ShellContext* p, int nArg, char** azArg) {
+  int bSavedHeaders = p->bHeaders;
+  unsigned mSavedFlags = p->mFlags;
+  // Statement displays that would write into the script are off meanwhile.
+  unsigned char eSavedEqpMode = p->eEqpMode;
+  unsigned eSavedStatsMode = p->eStatsMode;
+  unsigned char bSavedScanStats = p->bScanStats;
+  p->mFlags &= ~mDumpFlags;
+
+  char* zLike = nullptr;
+  for (int i = 1; i < nArg; i++) {
+    if (azArg[i][0] == '-') {
+      const char* z = azArg[i] + 1;
+      if (z[0] == '-') z++;
+      if (std::strcmp(z, "preserve-rowids") == 0) {
+        p->mFlags |= SHFLG_PreserveRowid;
+      } else if (std::strcmp(z, "newlines") == 0) {
+        p->mFlags |= SHFLG_Newlines;
+      } else if (std::strcmp(z, "data-only") == 0) {
+        p->mFlags |= SHFLG_DumpDataOnly;
+      } else if (std::strcmp(z, "nosys") == 0) {
+        p->mFlags |= SHFLG_DumpNoSys;
+      } else {
+        printConsole(stderr, "Unknown option \"%s\" on \".dump\"\n", azArg[i]);
+        sqlite3_free(zLike);
+        p->mFlags = mSavedFlags;
+        return 1;
+      }
+    } else {
+      char* zExpr =
+          checkAlloc(sqlite3_mprintf("name LIKE %Q ESCAPE '\\' OR EXISTS ("
+                                     "  SELECT 1 FROM sqlite_schema WHERE "
+                                     "    name LIKE %Q ESCAPE '\\' AND"
+                                     "    sql LIKE 'CREATE VIRTUAL TABLE%%' AND"
+                                     "    substr(o.name, 1, length(name)+1) == (name||'_')"
+                                     ")",
+                                     azArg[i], azArg[i]));
+      zLike = zLike ? checkAlloc(sqlite3_mprintf("%z OR %z", zLike, zExpr)) : zExpr;
+    }
+  }
+
+  openDatabase(p, 0);
+  p->eEqpMode = 0;
+  p->eStatsMode = 0;
+  p->bScanStats = 0;
+  bool bDataOnly = (p->mFlags & SHFLG_DumpDataOnly) != 0;
+  if (!bDataOnly) {
+    printRaw(p->pOut, "PRAGMA foreign_keys=OFF;\n");
+    printRaw(p->pOut, "BEGIN TRANSACTION;\n");
+  }
+  p->bSchemaWritable = 0;
+  p->bHeaders = 0;
+  sqlite3_exec(p->db, "SAVEPOINT dump; PRAGMA writable_schema=ON", nullptr, nullptr, nullptr);
+  p->nErrors = 0;
+
+  const char* zCond = zLike ? zLike : "true";
+  SqlitePtr zSql(
+      checkAlloc(sqlite3_mprintf("SELECT name, type, sql FROM sqlite_schema AS o "
+                                 "WHERE (%s) AND type=='table'"
+                                 "  AND sql NOT NULL"
+                                 " ORDER BY tbl_name='sqlite_sequence', rowid",
+                                 zCond)));
+  runSchemaDumpQuery(p, zSql.get());
+  if (!bDataOnly) {
+    zSql.reset(
+        checkAlloc(sqlite3_mprintf("SELECT sql FROM sqlite_schema AS o "
+                                   "WHERE (%s) AND sql NOT NULL"
+                                   "  AND type IN ('index','trigger','view')",
+                                   zCond)));
+    runStatementDumpQuery(p, zSql.get());
+  }
+  zSql.reset();
+  sqlite3_free(zLike);
+
+  if (p->bSchemaWritable) {
+    printRaw(p->pOut, "PRAGMA writable_schema=OFF;\n");
+    p->bSchemaWritable = 0;
+  }
+  sqlite3_exec(p->db, "PRAGMA writable_schema=OFF;", nullptr, nullptr, nullptr);
+  sqlite3_exec(p->db, "RELEASE dump;", nullptr, nullptr, nullptr);
+  if (!bDataOnly) {
+    printRaw(p->pOut, p->nErrors ? "ROLLBACK; -- due to errors\n" : "COMMIT;\n");
+  }
+  p->bHeaders = bSavedHeaders;
+  p->mFlags = mSavedFlags;
+  p->eEqpMode = eSavedEqpMode;
+  p->eStatsMode = eSavedStatsMode;
+  p->bScanStats = bSavedScanStats;
+  return 0;
 }

@@ -1,7 +1,323 @@
-// Placeholder handlers: each reports an unknown command until its group is built.
+// .import: loads delimited text from a file or a command into a table.
+#include <sys/stat.h>
+
+#include <cstring>
+
 #include "shell/commands/Commands.h"
 #include "shell/commands/Dispatch.h"
+#include "shell/commands/ImportColumns.h"
+#include "shell/commands/ImportReader.h"
+#include "shell/core/ArgParsers.h"
+#include "shell/core/OpenDatabase.h"
+#include "shell/core/ShellContext.h"
+#include "shell/exec/Output.h"
 
-int doImport(ShellContext*, int, char** azArg) {
-  return reportUnknownCommand(azArg[0]);
+namespace {
+
+// Closes the reader on every way out of the command.
+struct ReaderGuard {
+  ImportReader* p;
+  ~ReaderGuard() { closeImportReader(p); }
+};
+
+[[noreturn]] void closeAndExitOutOfMemory(ImportReader* p) {
+  closeImportReader(p);
+  exitOutOfMemory();
+}
+
+int usageError(ShellContext* p, const char* zFormat, const char* zWord) {
+  printConsole(p->pOut, zFormat, zWord);
+  printHelpLines(p->pOut, "import");
+  return 1;
+}
+
+// The separators of the current output mode, checked for use by the readers.
+bool separatorsFromMode(ShellContext* p, ImportReader* pCtx) {
+  if (p->zColSep[0] == 0) {
+    std::fputs("Error: non-null column separator required for import\n", stderr);
+    return false;
+  }
+  if (p->zColSep[1] != 0) {
+    std::fputs("Error: multi-character column separators not allowed for import\n", stderr);
+    return false;
+  }
+  if (p->zRowSep[0] == 0) {
+    std::fputs("Error: non-null row separator required for import\n", stderr);
+    return false;
+  }
+  if (p->eMode == MODE_Csv && std::strcmp(p->zRowSep, "\r\n") == 0) {
+    // The readers drop a carriage return before a line feed themselves.
+    setSettingText(p->zRowSep, "\n");
+  }
+  if (p->zRowSep[1] != 0) {
+    std::fputs("Error: multi-character row separators not allowed for import\n", stderr);
+    return false;
+  }
+  pCtx->iColSep = static_cast<unsigned char>(p->zColSep[0]);
+  pCtx->iRowSep = static_cast<unsigned char>(p->zRowSep[0]);
+  return true;
+}
+
+// Opens FILE, or runs "|command" with a read pipe.
+bool openImportInput(ImportReader* pCtx, const char* zFile) {
+  if (zFile[0] == '|') {
+    std::fflush(stdout);
+    pCtx->pInput = popen(zFile + 1, "r");
+    pCtx->zSourceName = "<pipe>";
+    pCtx->xCloseInput = pclose;
+  } else {
+    pCtx->pInput = std::fopen(zFile, "rb");
+    pCtx->xCloseInput = std::fclose;
+    struct stat st;
+    if (pCtx->pInput && (fstat(fileno(pCtx->pInput), &st) != 0 || S_ISDIR(st.st_mode))) {
+      std::fclose(pCtx->pInput);
+      pCtx->pInput = nullptr;
+    }
+  }
+  if (pCtx->pInput == nullptr) {
+    printConsole(stderr, "Error: cannot open \"%s\"\n", zFile);
+    return false;
+  }
+  return true;
+}
+
+// Reads the first record as column names and creates the table from them.
+bool createTableFromHeader(ShellContext* p, ImportReader* pCtx, ImportFieldReader xRead,
+                           const char* zFullTabName, int nVerbose) {
+  SqlitePtr zCreate(sqlite3_mprintf("CREATE TABLE %s", zFullTabName));
+  if (!zCreate) closeAndExitOutOfMemory(pCtx);
+  // Past the connection's column limit the table cannot be made anyway: one
+  // name more than the limit is enough for the statement to fail.
+  const int nMaxNames = sqlite3_limit(p->db, SQLITE_LIMIT_COLUMN, -1) + 1;
+  int nNames = 0;
+  sqlite3* dbCols = nullptr;
+  while (const char* z = xRead(pCtx)) {
+    if (nNames < nMaxNames) {
+      importColumnNames(z, &dbCols, nullptr);
+      nNames++;
+    }
+    if (pCtx->iTerm != pCtx->iColSep) break;
+  }
+  char* zRenames = nullptr;
+  char* zColDefs = importColumnNames(nullptr, &dbCols, &zRenames);
+  if (zRenames) {
+    const bool bInteractive = bStdinIsTty && (p->pIn == nullptr || p->pIn == stdin);
+    printConsole(bInteractive ? p->pOut : stderr,
+                 "Columns renamed during .import %s due to duplicates:\n%s\n", pCtx->zSourceName,
+                 zRenames);
+    sqlite3_free(zRenames);
+  }
+  if (zColDefs == nullptr) {
+    printConsole(stderr, "%s: empty file\n", pCtx->zSourceName);
+    return false;
+  }
+  zCreate.reset(sqlite3_mprintf("%z%z\n", zCreate.release(), zColDefs));
+  if (!zCreate) closeAndExitOutOfMemory(pCtx);
+  if (nVerbose >= 1) printConsole(p->pOut, "%s\n", zCreate.get());
+  if (sqlite3_exec(p->db, zCreate.get(), nullptr, nullptr, nullptr) != SQLITE_OK) {
+    printConsole(stderr, "%s failed:\n%s\n", zCreate.get(), sqlite3_errmsg(p->db));
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+int doImport(ShellContext* p, int nArg, char** azArg) {
+  // Safe mode refuses this command before anything else is looked at:
+  // rejectInSafeMode(p, "cannot run .import in safe mode").
+  ImportReader sCtx{};
+  ReaderGuard guard{&sCtx};
+  const char* zFile = nullptr;
+  const char* zTable = nullptr;
+  const char* zSchema = nullptr;
+  int nVerbose = 0;
+  int nSkip = 0;
+  bool bUseMode = true;
+  ImportFieldReader xRead = readCsvField;
+
+  for (int i = 1; i < nArg; i++) {
+    const char* z = azArg[i];
+    if (z[0] == '-' && z[1] == '-') z++;
+    if (z[0] != '-') {
+      if (zFile == nullptr) {
+        zFile = z;
+      } else if (zTable == nullptr) {
+        zTable = z;
+      } else {
+        return usageError(p, "ERROR: extra argument: \"%s\".  Usage:\n", z);
+      }
+    } else if (std::strcmp(z, "-v") == 0) {
+      nVerbose++;
+    } else if (std::strcmp(z, "-schema") == 0 && i < nArg - 1) {
+      zSchema = azArg[++i];
+    } else if (std::strcmp(z, "-skip") == 0 && i < nArg - 1) {
+      nSkip = static_cast<int>(parseIntegerArg(azArg[++i]));
+    } else if (std::strcmp(z, "-ascii") == 0) {
+      sCtx.iColSep = SEP_Unit[0];
+      sCtx.iRowSep = SEP_Record[0];
+      xRead = readAsciiField;
+      bUseMode = false;
+    } else if (std::strcmp(z, "-csv") == 0) {
+      sCtx.iColSep = ',';
+      sCtx.iRowSep = '\n';
+      xRead = readCsvField;
+      bUseMode = false;
+    } else {
+      return usageError(p, "ERROR: unknown option: \"%s\".  Usage:\n", z);
+    }
+  }
+  if (zTable == nullptr) {
+    return usageError(p, "ERROR: missing %s argument. Usage:\n",
+                      zFile == nullptr ? "FILE" : "TABLE");
+  }
+
+  nInterrupts = 0;
+  openDatabase(p, 0);
+  if (p->db == nullptr) return 1;
+  sqlite3* db = p->db;
+  if (bUseMode) {
+    if (!separatorsFromMode(p, &sCtx)) return 1;
+    xRead = p->eMode == MODE_Ascii ? readAsciiField : readCsvField;
+  }
+
+  sCtx.zSourceName = zFile;
+  sCtx.iLine = 1;
+  if (!openImportInput(&sCtx, zFile)) return 1;
+
+  if (nVerbose >= 2 || (nVerbose >= 1 && bUseMode)) {
+    char zSep[2];
+    zSep[1] = 0;
+    printRaw(p->pOut, "Column separator ");
+    zSep[0] = static_cast<char>(sCtx.iColSep);
+    writeCString(p->pOut, zSep);
+    printRaw(p->pOut, ", row separator ");
+    zSep[0] = static_cast<char>(sCtx.iRowSep);
+    writeCString(p->pOut, zSep);
+    printRaw(p->pOut, "\n");
+  }
+
+  // The field buffer starts large enough for typical fields.
+  sCtx.zField = static_cast<char*>(sqlite3_malloc64(200));
+  if (sCtx.zField == nullptr) closeAndExitOutOfMemory(&sCtx);
+  sCtx.nFieldAlloc = 200;
+
+  for (int i = 0; i < nSkip; i++) {
+    while (xRead(&sCtx) && sCtx.iTerm == sCtx.iColSep) {
+    }
+  }
+
+  SqlitePtr zFullTabName(zSchema ? sqlite3_mprintf("\"%w\".\"%w\"", zSchema, zTable)
+                                 : sqlite3_mprintf("\"%w\"", zTable));
+  SqlitePtr zSql(zFullTabName ? sqlite3_mprintf("SELECT * FROM %s", zFullTabName.get()) : nullptr);
+  if (!zSql) closeAndExitOutOfMemory(&sCtx);
+
+  int rc;
+  StmtPtr pStmt = prepareStmt(db, zSql.get(), &rc);
+  if (rc != SQLITE_OK && sqlite3_strglob("no such table: *", sqlite3_errmsg(db)) == 0) {
+    pStmt.reset();
+    if (!createTableFromHeader(p, &sCtx, xRead, zFullTabName.get(), nVerbose)) return 1;
+    pStmt = prepareStmt(db, zSql.get(), &rc);
+  }
+  if (rc != SQLITE_OK) {
+    pStmt.reset();
+    printConsole(stderr, "Error: %s\n", sqlite3_errmsg(db));
+    return 1;
+  }
+  const int nCol = sqlite3_column_count(pStmt.get());
+  pStmt.reset();
+
+  {
+    const sqlite3_int64 nByte =
+        2 * static_cast<sqlite3_int64>(std::strlen(zSql.get())) + 2 * nCol + 20;
+    SqlitePtr zInsert(static_cast<char*>(sqlite3_malloc64(static_cast<sqlite3_uint64>(nByte))));
+    if (!zInsert) closeAndExitOutOfMemory(&sCtx);
+    char* z = zInsert.get();
+    sqlite3_snprintf(static_cast<int>(nByte), z, "INSERT INTO %s VALUES(?", zFullTabName.get());
+    size_t j = std::strlen(z);
+    for (int i = 1; i < nCol; i++) {
+      z[j++] = ',';
+      z[j++] = '?';
+    }
+    z[j++] = ')';
+    z[j] = 0;
+    if (nVerbose >= 2) printConsole(p->pOut, "Insert using: %s\n", z);
+    pStmt = prepareStmt(db, z, &rc);
+    if (rc != SQLITE_OK) {
+      pStmt.reset();
+      printConsole(stderr, "Error: %s\n", sqlite3_errmsg(db));
+      return 1;
+    }
+  }
+  zSql.reset();
+  zFullTabName.reset();
+
+  const bool bOwnTransaction = sqlite3_get_autocommit(db) != 0;
+  if (bOwnTransaction) sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
+
+  sqlite3_stmt* pInsert = pStmt.get();
+  const bool bAsciiMode = p->eMode == MODE_Ascii;
+  while (sCtx.iTerm != -1) {
+    const int iStartLine = sCtx.iLine;
+    bool bTooLong = false;
+    int i = 0;
+    for (; i < nCol; i++) {
+      const char* z = xRead(&sCtx);
+      if (z == nullptr && i == 0) break;
+      // In ascii mode a record that is one empty field is a blank line, not data.
+      if (bAsciiMode && i == 0 && (z == nullptr || z[0] == 0) && sCtx.iTerm != sCtx.iColSep) {
+        break;
+      }
+      if (z == nullptr) {
+        sqlite3_bind_null(pInsert, i + 1);
+      } else {
+        bTooLong |= sCtx.bFieldTooLong;
+        const int n = sCtx.bFieldHasNul ? static_cast<int>(std::strlen(z)) : sCtx.nField;
+        sqlite3_bind_text(pInsert, i + 1, z, n, SQLITE_TRANSIENT);
+      }
+      if (i < nCol - 1 && sCtx.iTerm != sCtx.iColSep) {
+        printConsole(stderr,
+                     "%s:%d: expected %d columns but found %d - filling the rest with NULL\n",
+                     sCtx.zSourceName, iStartLine, nCol, i + 1);
+        for (int j = i + 2; j <= nCol; j++) sqlite3_bind_null(pInsert, j);
+        i = nCol;
+        break;
+      }
+    }
+    if (sCtx.iTerm == sCtx.iColSep) {
+      do {
+        xRead(&sCtx);
+        i++;
+      } while (sCtx.iTerm == sCtx.iColSep);
+      printConsole(stderr, "%s:%d: expected %d columns but found %d - extras ignored\n",
+                   sCtx.zSourceName, iStartLine, nCol, i);
+    }
+    if (i >= nCol && nInterrupts == 0) {
+      const char* zError = nullptr;
+      if (bTooLong) {
+        zError = sqlite3_errstr(SQLITE_TOOBIG);
+      } else {
+        sqlite3_step(pInsert);
+        if (sqlite3_reset(pInsert) != SQLITE_OK) zError = sqlite3_errmsg(db);
+      }
+      if (zError) {
+        printConsole(stderr, "%s:%d: INSERT failed: %s\n", sCtx.zSourceName, iStartLine, zError);
+        sCtx.nRowErrors++;
+      } else {
+        sCtx.nRowsAdded++;
+      }
+    }
+  }
+
+  closeImportReader(&sCtx);
+  pStmt.reset();
+  rc = sCtx.nRowErrors > 0 ? 1 : 0;
+  if (bOwnTransaction && sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
+    rc = reportDatabaseError(db);
+  }
+  if (nVerbose >= 1) {
+    printRaw(p->pOut, "Added %d rows with %d errors using %d lines of input\n", sCtx.nRowsAdded,
+             sCtx.nRowErrors, sCtx.iLine - 1);
+  }
+  return rc;
 }

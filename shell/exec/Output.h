@@ -23,5 +23,9 @@ void writeSqlStringEscaped(FILE* out, const char* z);
 void writeCString(FILE* out, const char* z);
 void writeCsvField(ShellContext* p, const char* z, bool bSep);
 void writeHtmlText(FILE* out, const char* z);
+// n < 0: up to the terminator.  UTF-8 passes through unchanged.
 void writeJsonString(FILE* out, const char* z, int n);
+// A blob as a JSON string: like writeJsonString, but every byte from 0x80 up
+// is written as \u00xx so that the output stays valid UTF-8.
+void writeJsonBlob(FILE* out, const void* pBlob, int nBlob);
 void writeHexBlob(FILE* out, const void* pBlob, int nBlob);

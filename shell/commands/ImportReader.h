@@ -1,0 +1,56 @@
+// Field readers of `.import`: a CSV reader that understands double-quoted
+// fields and a plain reader that splits only at the separator bytes.  Input is
+// taken from a stream in large blocks, or from a caller's memory buffer.
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+
+// Bytes read from the input stream at a time.
+inline constexpr size_t nImportBlockSize = 65536;
+// Largest field kept: the engine refuses longer texts, so the bytes beyond this
+// are read and dropped and the field is marked as too long.
+inline constexpr int nImportMaxField = 1000000000;
+
+// The state of one import, zero-filled at the start of the command.
+struct ImportReader {
+  const char* zSourceName;      // name for messages: the file, or "<pipe>"
+  FILE* pInput;                 // the open input
+  int (*xCloseInput)(FILE*);    // closes pInput (pclose or fclose)
+  char* zField;                 // the current field, zero-terminated; engine allocation
+  int nField;                   // bytes in zField
+  int nFieldAlloc;              // allocated size of zField
+  int iLine;                    // current line, from 1
+  int nRowsAdded;               // rows inserted
+  int nRowErrors;               // rows whose insert failed
+  int bStarted;                 // a field has been read (the byte-order-mark check)
+  int iTerm;                    // what ended the last field: a separator byte, or -1
+  int iColSep;                  // column separator byte
+  int iRowSep;                  // row separator byte
+  int nMaxField;                // cap on the field length; 0 means nImportMaxField
+  bool bFieldTooLong;           // the last field was cut at nMaxField
+  bool bFieldHasNul;            // the last field holds a NUL byte
+  bool bAfterColSep;            // the last field ended at the column separator
+  bool bInputDone;              // nothing more comes from pInput
+  bool bBlockOwned;             // aBlock is ours to free
+  const unsigned char* aBlock;  // input bytes; [iBlock, nBlock) not yet read
+  size_t iBlock;
+  size_t nBlock;
+};
+
+using ImportFieldReader = char* (*)(ImportReader*);
+
+// Reads one field into zField, sets iTerm and returns zField; null at the end
+// of input or when Ctrl-C was pressed (iTerm is then -1).  A column separator
+// right before the end of input still yields one (empty) last field.
+char* readCsvField(ImportReader* p);
+char* readAsciiField(ImportReader* p);
+
+// Appends one byte to zField, growing it as needed.
+void appendFieldByte(ImportReader* p, int c);
+
+// Closes the input with xCloseInput and frees the field and block buffers.
+void closeImportReader(ImportReader* p);
+
+// Makes the reader take its input from n bytes at z (not copied, not owned).
+void setImportMemoryInput(ImportReader* p, const void* z, size_t n);

@@ -1,0 +1,260 @@
+// Running SQL text: prepare, optional plan display, parameter binding, stepping
+// and rendering, and the error texts with their phase and SQL excerpt.
+#include "shell/exec/Execute.h"
+
+#include <cctype>
+#include <cstring>
+#include <string>
+
+#include "shell/core/ShellContext.h"
+#include "shell/exec/Columnar.h"
+#include "shell/exec/Output.h"
+#include "shell/exec/Parameters.h"
+
+namespace {
+
+const char* skipSpace(const char* z) {
+  while (std::isspace(static_cast<unsigned char>(*z))) z++;
+  return z;
+}
+
+// The index advisor takes the whole text instead of running it.  The advisor
+// engine is not part of this build yet, so an armed advisor is simply dropped
+// and nothing runs.
+int runAdvisor(ShellContext* p, const char* /*zSql*/, char** /*pzErrMsg*/) {
+  p->expert.pExpert = nullptr;
+  return SQLITE_OK;
+}
+
+// Statistics after each statement (.stats).  Nothing is shown until the
+// statistics display exists.
+void showStatementStats(ShellContext* /*p*/) {}
+
+// Prints the plan of zStmtSql as a tree (and, in full mode, its bytecode) before
+// the statement runs.  Returns the statement to run: the same one, or, when the
+// trigger-plan setting had to be switched on for the display, a fresh one
+// prepared after switching it off again (null if that prepare fails, with *pRc
+// set).
+sqlite3_stmt* showPlanFirst(ShellContext* p, sqlite3_stmt* pStmt, int* pRc) {
+  sqlite3* db = p->db;
+  // The statement's text is copied: the statement may be finalized below.
+  const char* zText = sqlite3_sql(pStmt);
+  std::string zStmtSql(skipSpace(zText ? zText : ""));
+
+  int bTriggerEqp = 0;
+  sqlite3_db_config(db, SQLITE_DBCONFIG_TRIGGER_EQP, -1, &bTriggerEqp);
+  if (p->eEqpMode >= 2) sqlite3_db_config(db, SQLITE_DBCONFIG_TRIGGER_EQP, 1, nullptr);
+
+  {
+    SqlitePtr zEqp(checkAlloc(sqlite3_mprintf("EXPLAIN QUERY PLAN %s", zStmtSql.c_str())));
+    StmtPtr pExplain = prepareStmt(db, zEqp.get());
+    if (pExplain) {
+      while (sqlite3_step(pExplain.get()) == SQLITE_ROW) {
+        const char* zLine = reinterpret_cast<const char*>(sqlite3_column_text(pExplain.get(), 3));
+        if (zLine == nullptr) zLine = "";
+        int iEqpId = sqlite3_column_int(pExplain.get(), 0);
+        int iParentId = sqlite3_column_int(pExplain.get(), 1);
+        if (zLine[0] == '-') planRender(p);
+        planAppend(p, iEqpId, iParentId, zLine);
+      }
+      planRender(p);
+    }
+  }
+
+  if (p->eEqpMode == 3) {
+    SqlitePtr zExplain(checkAlloc(sqlite3_mprintf("EXPLAIN %s", zStmtSql.c_str())));
+    StmtPtr pExplain = prepareStmt(db, zExplain.get());
+    if (pExplain) {
+      p->eModeNow = MODE_Explain;
+      prepareExplainIndent(p, pExplain.get());
+      runPrepared(p, pExplain.get());
+      clearExplainIndent(p);
+    }
+  }
+
+  if (p->eEqpMode >= 2 && bTriggerEqp == 0) {
+    sqlite3_db_config(db, SQLITE_DBCONFIG_TRIGGER_EQP, 0, nullptr);
+    sqlite3_finalize(pStmt);
+    pStmt = nullptr;
+    *pRc = sqlite3_prepare_v2(db, zStmtSql.c_str(), -1, &pStmt, nullptr);
+    p->pCurStmt = pStmt;
+  }
+  return pStmt;
+}
+
+}  // namespace
+
+char* sqlErrorContext(const char* zSql, sqlite3* db) {
+  if (zSql == nullptr || db == nullptr) return checkAlloc(sqlite3_mprintf(""));
+  int iOffset = sqlite3_error_offset(db);
+  if (iOffset < 0) return checkAlloc(sqlite3_mprintf(""));
+  // Start at most about 50 bytes before the error, never inside a character.
+  while (iOffset > 50 && zSql[0] != 0) {
+    iOffset--;
+    zSql++;
+    while ((static_cast<unsigned char>(zSql[0]) & 0xc0) == 0x80) {
+      zSql++;
+      iOffset--;
+    }
+  }
+  int nLen = textLength(zSql);
+  if (nLen > 78) {
+    nLen = 78;
+    while (nLen > 0 && (static_cast<unsigned char>(zSql[nLen]) & 0xc0) == 0x80) nLen--;
+  }
+  char* zCode = checkAlloc(sqlite3_mprintf("%.*s", nLen, zSql));
+  for (int i = 0; zCode[i]; i++) {
+    if (std::isspace(static_cast<unsigned char>(zSql[i]))) zCode[i] = ' ';
+  }
+  char* zMsg;
+  if (iOffset < 25) {
+    zMsg = sqlite3_mprintf("\n  %z\n  %*s^--- error here", zCode, iOffset, "");
+  } else {
+    zMsg = sqlite3_mprintf("\n  %z\n  %*serror here ---^", zCode, iOffset - 14, "");
+  }
+  return checkAlloc(zMsg);
+}
+
+char* phaseErrorText(sqlite3* db, const char* zPhase, int rc, const char* zSql) {
+  char* zErr = checkAlloc(sqlite3_mprintf("%s, %s", zPhase, sqlite3_errmsg(db)));
+  if (rc > 1) zErr = checkAlloc(sqlite3_mprintf("%z (%d)", zErr, rc));
+  if (zSql != nullptr) {
+    zErr = checkAlloc(sqlite3_mprintf("%z%z", zErr, sqlErrorContext(zSql, db)));
+  }
+  return zErr;
+}
+
+int runStatements(ShellContext* p, const char* zSql, char** pzErrMsg) {
+  if (pzErrMsg) *pzErrMsg = nullptr;
+  if (p->expert.pExpert) return runAdvisor(p, zSql, pzErrMsg);
+
+  sqlite3* db = p->db;
+  int rc = SQLITE_OK;
+  while (zSql && zSql[0] && rc == SQLITE_OK) {
+    sqlite3_stmt* pStmt = nullptr;
+    const char* zLeftover = nullptr;
+    rc = sqlite3_prepare_v2(db, zSql, -1, &pStmt, &zLeftover);
+    if (rc != SQLITE_OK) {
+      if (pzErrMsg) *pzErrMsg = phaseErrorText(db, "in prepare", rc, zSql);
+      break;
+    }
+    if (pStmt == nullptr) {
+      // Only white space or comments.
+      zSql = skipSpace(zLeftover);
+      continue;
+    }
+
+    p->pCurStmt = pStmt;
+    p->nRowsShown = 0;
+    if (p->eEqpMode != 0 && sqlite3_stmt_isexplain(pStmt) == 0) {
+      pStmt = showPlanFirst(p, pStmt, &rc);
+      if (pStmt == nullptr) {
+        // The statement prepared once but not a second time.
+        if (rc == SQLITE_OK) rc = SQLITE_ERROR;
+        if (pzErrMsg) *pzErrMsg = phaseErrorText(db, "in prepare", rc, nullptr);
+        p->pCurStmt = nullptr;
+        break;
+      }
+    }
+
+    p->eModeNow = p->eMode;
+    if (p->bAutoExplain) {
+      int eExplain = sqlite3_stmt_isexplain(pStmt);
+      if (eExplain == 1) p->eModeNow = MODE_Explain;
+      if (eExplain == 2) p->eModeNow = MODE_EQP;
+    }
+    if (p->eModeNow == MODE_Explain) prepareExplainIndent(p, pStmt);
+
+    bindParameters(p, pStmt);
+    rc = runPrepared(p, pStmt);
+    clearExplainIndent(p);
+    planRender(p);
+
+    if (p->eStatsMode != 0) showStatementStats(p);
+    // Scan statistics (.scanstats) have no source in this engine build.
+
+    int rcFinalize = sqlite3_finalize(pStmt);
+    if (rc != SQLITE_NOMEM) rc = rcFinalize;
+    if (rc == SQLITE_OK) {
+      zSql = skipSpace(zLeftover);
+    } else if (pzErrMsg) {
+      *pzErrMsg = phaseErrorText(db, "stepping", rc, nullptr);
+    }
+    p->pCurStmt = nullptr;
+  }
+  return rc;
+}
+
+int runPrepared(ShellContext* p, sqlite3_stmt* pStmt) {
+  if (isColumnarMode(p->eModeNow)) {
+    renderColumnar(p, pStmt);
+    return SQLITE_OK;
+  }
+  int rc = sqlite3_step(pStmt);
+  if (rc != SQLITE_ROW) return rc == SQLITE_DONE ? SQLITE_OK : rc;
+
+  // The renderer reads floats and blobs from the current statement.
+  sqlite3_stmt* pSavedStmt = p->pCurStmt;
+  p->pCurStmt = pStmt;
+
+  const int nCol = sqlite3_column_count(pStmt);
+  const int eMode = p->eModeNow;
+  // Modes that read BLOB (and, for speed, FLOAT) values straight from the
+  // statement: their text form is never looked at, so it is not made.
+  const bool bBlobFromStmt = eMode == MODE_Insert || eMode == MODE_Quote;
+  const bool bSkipBlobText = bBlobFromStmt || eMode == MODE_Json;
+  const bool bSkipFloatText = bSkipBlobText;
+  static char zEmpty[] = "";
+
+  // One allocation for the names, the value texts and the value types.
+  void* pData =
+      sqlite3_malloc64(static_cast<sqlite3_uint64>(nCol + 1) * (2 * sizeof(char*) + sizeof(int)));
+  checkAlloc(pData);
+  char** azCols = static_cast<char**>(pData);
+  char** azVals = azCols + nCol;
+  int* aiTypes = reinterpret_cast<int*>(azVals + nCol);
+  for (int i = 0; i < nCol; i++) {
+    azCols[i] = const_cast<char*>(sqlite3_column_name(pStmt, i));
+  }
+
+  sqlite3_uint64 nRows = 0;
+  do {
+    nRows++;
+    for (int i = 0; i < nCol; i++) {
+      int eType = sqlite3_column_type(pStmt, i);
+      aiTypes[i] = eType;
+      if ((eType == SQLITE_BLOB && bSkipBlobText) || (eType == SQLITE_FLOAT && bSkipFloatText)) {
+        azVals[i] = zEmpty;
+      } else {
+        azVals[i] =
+            reinterpret_cast<char*>(const_cast<unsigned char*>(sqlite3_column_text(pStmt, i)));
+        if (azVals[i] == nullptr && eType != SQLITE_NULL) {
+          rc = SQLITE_NOMEM;
+          break;
+        }
+      }
+    }
+    if (rc == SQLITE_NOMEM) break;
+    if (renderRow(p, nCol, azVals, azCols, aiTypes)) {
+      rc = SQLITE_ABORT;
+    } else {
+      rc = sqlite3_step(pStmt);
+    }
+  } while (rc == SQLITE_ROW);
+  sqlite3_free(pData);
+  p->pCurStmt = pSavedStmt;
+
+  if (eMode == MODE_Json) {
+    std::fputs("]\n", p->pOut);
+  } else if (eMode == MODE_Count) {
+    char zBuf[200];
+    sqlite3_snprintf(static_cast<int>(sizeof(zBuf)), zBuf, "%llu row%s\n", nRows,
+                     nRows != 1 ? "s" : "");
+    printConsole(p->pOut, "%s", zBuf);
+  }
+  return rc == SQLITE_DONE ? SQLITE_OK : rc;
+}
+
+int rowCallback(void* pArg, int nArg, char** azArg, char** azCol) {
+  return renderRow(static_cast<ShellContext*>(pArg), nArg, azArg, azCol, nullptr);
+}

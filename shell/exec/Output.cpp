@@ -1,0 +1,344 @@
+// Console-aware formatted output and the value writers of the output modes.
+//
+// Every writer here runs once per rendered value, so they write runs of bytes
+// straight into the buffered stream and never allocate.
+#include "shell/exec/Output.h"
+
+#include <cstdarg>
+#include <cstring>
+
+#include "shell/core/ShellContext.h"
+
+namespace {
+
+constexpr char hexDigits[] = "0123456789abcdef";
+
+// Bytes that force a CSV field into double quotes: controls and the blank,
+// the two quote characters, DEL and every byte of a multi-byte sequence.
+struct CsvQuoteSet {
+  bool a[256];
+  constexpr CsvQuoteSet() : a() {
+    for (int i = 0; i < 256; i++) {
+      a[i] = i <= 0x20 || i == '"' || i == '\'' || i >= 0x7f;
+    }
+  }
+};
+constexpr CsvQuoteSet csvQuote;
+
+inline void writeRun(FILE* out, const char* z, size_t n) {
+  if (n > 0) std::fwrite(z, 1, n, out);
+}
+
+// Writes z with every occurrence of c doubled (c included in the runs).
+void writeDoubled(FILE* out, const char* z, char c) {
+  while (true) {
+    const char* q = std::strchr(z, c);
+    if (q == nullptr) {
+      std::fputs(z, out);
+      return;
+    }
+    writeRun(out, z, static_cast<size_t>(q - z) + 1);
+    std::putc(c, out);
+    z = q + 1;
+  }
+}
+
+}  // namespace
+
+void printConsole(FILE* out, const char* zFormat, ...) {
+  // Most calls print a short text: format it into a stack buffer.  Only when
+  // it may have been cut is it formatted again into an engine allocation.  A
+  // format that may hold "%z" (whose argument the formatter frees) is
+  // formatted exactly once, straight into an allocation.
+  bool bOnce = std::strchr(zFormat, 'z') != nullptr;
+  va_list ap;
+  va_start(ap, zFormat);
+  if (!bOnce) {
+    char zBuf[1024];
+    va_list ap2;
+    va_copy(ap2, ap);
+    sqlite3_vsnprintf(static_cast<int>(sizeof(zBuf)), zBuf, zFormat, ap2);
+    va_end(ap2);
+    size_t n = std::strlen(zBuf);
+    if (n + 1 < sizeof(zBuf)) {
+      va_end(ap);
+      writeRun(out, zBuf, n);
+      return;
+    }
+  }
+  char* z = checkAlloc(sqlite3_vmprintf(zFormat, ap));
+  va_end(ap);
+  std::fputs(z, out);
+  sqlite3_free(z);
+}
+
+void printRaw(FILE* out, const char* zFormat, ...) {
+  va_list ap;
+  va_start(ap, zFormat);
+  std::vfprintf(out, zFormat, ap);
+  va_end(ap);
+}
+
+// Linux streams do not translate line ends: switching only flushes.
+void setBinaryOutput(FILE* out, bool bFlush) {
+  if (bFlush) std::fflush(out);
+}
+
+void setTextOutput(FILE* out, bool bFlush) {
+  if (bFlush) std::fflush(out);
+}
+
+const char* findUnusedMarker(const char* z, const char* zA, const char* zB, char zBuf[20]) {
+  if (std::strstr(z, zA) == nullptr) return zA;
+  if (std::strstr(z, zB) == nullptr) return zB;
+  for (unsigned i = 0;; i++) {
+    sqlite3_snprintf(20, zBuf, "(%s%u)", zA, i);
+    if (std::strstr(z, zBuf) == nullptr) return zBuf;
+  }
+}
+
+void writeSqlString(FILE* out, const char* z) {
+  if (z == nullptr) z = "";
+  setBinaryOutput(out, true);
+  std::putc('\'', out);
+  writeDoubled(out, z, '\'');
+  std::putc('\'', out);
+  setTextOutput(out, true);
+}
+
+void writeSqlStringEscaped(FILE* out, const char* z) {
+  if (z == nullptr) z = "";
+  setBinaryOutput(out, true);
+  size_t nPlain = std::strcspn(z, "'\n\r");
+  if (z[nPlain] == 0) {
+    std::putc('\'', out);
+    writeRun(out, z, nPlain);
+    std::putc('\'', out);
+    setTextOutput(out, true);
+    return;
+  }
+  int nNL = 0;
+  int nCR = 0;
+  for (const char* q = z + nPlain; *q; q++) {
+    if (*q == '\n') {
+      nNL++;
+    } else if (*q == '\r') {
+      nCR++;
+    }
+  }
+  char zBufNL[20];
+  char zBufCR[20];
+  const char* zNL = nullptr;
+  const char* zCR = nullptr;
+  if (nNL) {
+    std::fputs("replace(", out);
+    zNL = findUnusedMarker(z, "\\n", "\\012", zBufNL);
+  }
+  if (nCR) {
+    std::fputs("replace(", out);
+    zCR = findUnusedMarker(z, "\\r", "\\015", zBufCR);
+  }
+  std::putc('\'', out);
+  while (*z) {
+    size_t n = std::strcspn(z, "'\n\r");
+    writeRun(out, z, n);
+    z += n;
+    if (*z == 0) break;
+    if (*z == '\'') {
+      std::fputs("''", out);
+    } else if (*z == '\n') {
+      std::fputs(zNL, out);
+    } else {
+      std::fputs(zCR, out);
+    }
+    z++;
+  }
+  std::putc('\'', out);
+  if (nCR) {
+    std::fputs(",'", out);
+    std::fputs(zCR, out);
+    std::fputs("',char(13))", out);
+  }
+  if (nNL) {
+    std::fputs(",'", out);
+    std::fputs(zNL, out);
+    std::fputs("',char(10))", out);
+  }
+  setTextOutput(out, true);
+}
+
+void writeCString(FILE* out, const char* z) {
+  if (z == nullptr) z = "";
+  std::putc('"', out);
+  while (*z) {
+    // A run of printable ASCII other than the two escaped characters.
+    const char* q = z;
+    while (*q >= 0x20 && *q < 0x7f && *q != '"' && *q != '\\') q++;
+    writeRun(out, z, static_cast<size_t>(q - z));
+    if (*q == 0) break;
+    unsigned char c = static_cast<unsigned char>(*q);
+    switch (c) {
+      case '\\':
+        std::fputs("\\\\", out);
+        break;
+      case '"':
+        std::fputs("\\\"", out);
+        break;
+      case '\t':
+        std::fputs("\\t", out);
+        break;
+      case '\n':
+        std::fputs("\\n", out);
+        break;
+      case '\r':
+        std::fputs("\\r", out);
+        break;
+      default: {
+        char zEsc[4] = {'\\', static_cast<char>('0' + (c >> 6)),
+                        static_cast<char>('0' + ((c >> 3) & 7)), static_cast<char>('0' + (c & 7))};
+        writeRun(out, zEsc, 4);
+        break;
+      }
+    }
+    z = q + 1;
+  }
+  std::putc('"', out);
+}
+
+void writeCsvField(ShellContext* p, const char* z, bool bSep) {
+  FILE* out = p->pOut;
+  if (z == nullptr) {
+    std::fputs(p->zNullText, out);
+  } else {
+    bool bQuote = z[0] == 0;
+    if (!bQuote) {
+      for (const unsigned char* q = reinterpret_cast<const unsigned char*>(z); *q; q++) {
+        if (csvQuote.a[*q]) {
+          bQuote = true;
+          break;
+        }
+      }
+    }
+    if (!bQuote && p->zColSep[0] != 0 && std::strstr(z, p->zColSep) != nullptr) bQuote = true;
+    if (bQuote) {
+      std::putc('"', out);
+      writeDoubled(out, z, '"');
+      std::putc('"', out);
+    } else {
+      std::fputs(z, out);
+    }
+  }
+  if (bSep) std::fputs(p->zColSep, out);
+}
+
+void writeHtmlText(FILE* out, const char* z) {
+  if (z == nullptr) return;
+  while (*z) {
+    size_t n = std::strcspn(z, "<&>\"'");
+    writeRun(out, z, n);
+    z += n;
+    switch (*z) {
+      case '<':
+        std::fputs("&lt;", out);
+        break;
+      case '&':
+        std::fputs("&amp;", out);
+        break;
+      case '>':
+        std::fputs("&gt;", out);
+        break;
+      case '"':
+        std::fputs("&quot;", out);
+        break;
+      case '\'':
+        std::fputs("&#39;", out);
+        break;
+      default:
+        return;
+    }
+    z++;
+  }
+}
+
+namespace {
+
+// The JSON string writer behind writeJsonString and writeJsonBlob.  With
+// bEscapeHigh, bytes from 0x80 up are written as \u00XX so that a blob of any
+// bytes still gives valid UTF-8 JSON.
+void writeJson(FILE* out, const unsigned char* z, int n, bool bEscapeHigh) {
+  std::putc('"', out);
+  int iRun = 0;
+  for (int i = 0; i < n; i++) {
+    unsigned char c = z[i];
+    if (c >= 0x20 && c != '"' && c != '\\' && (c < 0x80 || !bEscapeHigh)) continue;
+    writeRun(out, reinterpret_cast<const char*>(z) + iRun, static_cast<size_t>(i - iRun));
+    iRun = i + 1;
+    char zEsc[6] = {'\\', 0, 0, 0, 0, 0};
+    int nEsc = 2;
+    switch (c) {
+      case '"':
+        zEsc[1] = '"';
+        break;
+      case '\\':
+        zEsc[1] = '\\';
+        break;
+      case 0x08:
+        zEsc[1] = 'b';
+        break;
+      case 0x0c:
+        zEsc[1] = 'f';
+        break;
+      case 0x0a:
+        zEsc[1] = 'n';
+        break;
+      case 0x0d:
+        zEsc[1] = 'r';
+        break;
+      case 0x09:
+        zEsc[1] = 't';
+        break;
+      default:
+        zEsc[1] = 'u';
+        zEsc[2] = '0';
+        zEsc[3] = '0';
+        zEsc[4] = hexDigits[c >> 4];
+        zEsc[5] = hexDigits[c & 0xf];
+        nEsc = 6;
+        break;
+    }
+    writeRun(out, zEsc, static_cast<size_t>(nEsc));
+  }
+  writeRun(out, reinterpret_cast<const char*>(z) + iRun, static_cast<size_t>(n - iRun));
+  std::putc('"', out);
+}
+
+}  // namespace
+
+void writeJsonString(FILE* out, const char* z, int n) {
+  if (z == nullptr) z = "";
+  if (n < 0) n = static_cast<int>(std::strlen(z));
+  writeJson(out, reinterpret_cast<const unsigned char*>(z), n, false);
+}
+
+void writeJsonBlob(FILE* out, const void* pBlob, int nBlob) {
+  if (pBlob == nullptr || nBlob < 0) nBlob = 0;
+  writeJson(out, static_cast<const unsigned char*>(pBlob), nBlob, true);
+}
+
+void writeHexBlob(FILE* out, const void* pBlob, int nBlob) {
+  const unsigned char* a = static_cast<const unsigned char*>(pBlob);
+  if (a == nullptr || nBlob < 0) nBlob = 0;
+  std::fputs("X'", out);
+  char zBuf[512];
+  int nBuf = 0;
+  for (int i = 0; i < nBlob; i++) {
+    zBuf[nBuf++] = hexDigits[a[i] >> 4];
+    zBuf[nBuf++] = hexDigits[a[i] & 0xf];
+    if (nBuf == static_cast<int>(sizeof(zBuf))) {
+      writeRun(out, zBuf, sizeof(zBuf));
+      nBuf = 0;
+    }
+  }
+  writeRun(out, zBuf, static_cast<size_t>(nBuf));
+  std::putc('\'', out);
+}

@@ -1,0 +1,423 @@
+// Row-at-a-time renderers: one result row in the current output mode.
+//
+// These run once per value of every result, so they write straight into the
+// buffered stream (fputs/putc/fwrite) and never allocate.  On this platform the
+// console needs no code-page conversion, so a plain "%s" write gives the same
+// bytes as the console printer.
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#include "shell/core/ShellContext.h"
+#include "shell/exec/Columnar.h"
+#include "shell/exec/Execute.h"
+#include "shell/exec/Output.h"
+#include "shell/exec/SchemaPrinters.h"
+
+namespace {
+
+// Widths of the eight columns of a bytecode listing in the explain layout.
+constexpr int aExplainWidth[8] = {4, 13, 4, 4, 4, 13, 2, 13};
+
+inline void put(FILE* out, const char* z) {
+  std::fputs(z, out);
+}
+
+inline bool isDigit(char c) {
+  return c >= '0' && c <= '9';
+}
+
+// Doubles strictly inside the range of a 64-bit integer, where converting to
+// an integer is defined.
+inline bool fitsInt64(double r) {
+  return r >= -9223372036854775808.0 && r < 9223372036854775808.0;
+}
+
+void writeFloat20(FILE* out, double r) {
+  char zBuf[50];
+  sqlite3_snprintf(static_cast<int>(sizeof(zBuf)), zBuf, "%!.20g", r);
+  put(out, zBuf);
+}
+
+// "1e999" and "-1e999" stand for the infinities: they read back as infinite.
+inline bool writeInfinity(FILE* out, double r) {
+  if (!std::isinf(r)) return false;
+  put(out, r > 0 ? "1e999" : "-1e999");
+  return true;
+}
+
+// A column name as an SQL identifier: double-quoted with inner double quotes
+// doubled when it needs quoting.
+void writeIdentifier(FILE* out, const char* zName) {
+  if (!identQuoteChar(zName)) {
+    put(out, zName);
+    return;
+  }
+  std::putc('"', out);
+  for (const char* z = zName; *z; z++) {
+    if (*z == '"') std::putc('"', out);
+    std::putc(*z, out);
+  }
+  std::putc('"', out);
+}
+
+void renderLine(ShellContext* p, int nArg, char** azArg, char** azCol) {
+  int w = 5;
+  for (int i = 0; i < nArg; i++) {
+    int len = textLength(azCol[i]);
+    if (len > w) w = len;
+  }
+  if (p->nRowsShown++ > 0) printConsole(p->pOut, "%s", p->zRowSep);
+  for (int i = 0; i < nArg; i++) {
+    printConsole(p->pOut, "%*s = %s%s", w, azCol[i], azArg[i] ? azArg[i] : p->zNullText,
+                 p->zRowSep);
+  }
+}
+
+void renderList(ShellContext* p, int nArg, char** azArg, char** azCol) {
+  FILE* out = p->pOut;
+  if (p->nRowsShown++ == 0 && p->bHeaders) {
+    for (int i = 0; i < nArg; i++) {
+      put(out, azCol[i] ? azCol[i] : "");
+      put(out, i == nArg - 1 ? p->zRowSep : p->zColSep);
+    }
+  }
+  const char* zNull = p->zNullText;
+  const char* zColSep = p->zColSep;
+  const size_t nColSep = std::strlen(zColSep);
+  for (int i = 0; i < nArg; i++) {
+    put(out, azArg[i] ? azArg[i] : zNull);
+    if (i == nArg - 1) {
+      put(out, p->zRowSep);
+    } else if (nColSep == 1) {
+      std::putc(zColSep[0], out);
+    } else {
+      std::fwrite(zColSep, 1, nColSep, out);
+    }
+  }
+}
+
+void renderHtml(ShellContext* p, int nArg, char** azArg, char** azCol) {
+  FILE* out = p->pOut;
+  if (p->nRowsShown++ == 0 && p->bHeaders) {
+    put(out, "<TR>");
+    for (int i = 0; i < nArg; i++) {
+      put(out, "<TH>");
+      writeHtmlText(out, azCol[i]);
+      put(out, "</TH>\n");
+    }
+    put(out, "</TR>\n");
+  }
+  put(out, "<TR>");
+  for (int i = 0; i < nArg; i++) {
+    put(out, "<TD>");
+    writeHtmlText(out, azArg[i] ? azArg[i] : p->zNullText);
+    put(out, "</TD>\n");
+  }
+  put(out, "</TR>\n");
+}
+
+void renderTcl(ShellContext* p, int nArg, char** azArg, char** azCol) {
+  FILE* out = p->pOut;
+  if (p->nRowsShown++ == 0 && p->bHeaders) {
+    for (int i = 0; i < nArg; i++) {
+      writeCString(out, azCol[i] ? azCol[i] : "");
+      if (i < nArg - 1) put(out, p->zColSep);
+    }
+    put(out, p->zRowSep);
+  }
+  for (int i = 0; i < nArg; i++) {
+    writeCString(out, azArg[i] ? azArg[i] : p->zNullText);
+    if (i < nArg - 1) put(out, p->zColSep);
+  }
+  put(out, p->zRowSep);
+}
+
+void renderCsv(ShellContext* p, int nArg, char** azArg, char** azCol) {
+  FILE* out = p->pOut;
+  // Line ends are never translated on this platform, so switching the stream
+  // needs no flush for every row.
+  setBinaryOutput(out, false);
+  if (p->nRowsShown++ == 0 && p->bHeaders) {
+    for (int i = 0; i < nArg; i++) {
+      writeCsvField(p, azCol[i] ? azCol[i] : "", i < nArg - 1);
+    }
+    put(out, p->zRowSep);
+  }
+  if (nArg > 0) {
+    for (int i = 0; i < nArg; i++) writeCsvField(p, azArg[i], i < nArg - 1);
+    put(out, p->zRowSep);
+  }
+  setTextOutput(out, false);
+}
+
+void renderExplain(ShellContext* p, int nArg, char** azArg, char** azCol) {
+  FILE* out = p->pOut;
+  if (nArg > 8) nArg = 8;
+  if (p->nRowsShown++ == 0) {
+    for (int i = 0; i < nArg; i++) {
+      widthPrint(out, aExplainWidth[i], azCol[i] ? azCol[i] : "");
+      put(out, i == nArg - 1 ? "\n" : "  ");
+    }
+    for (int i = 0; i < nArg; i++) {
+      printDashes(out, aExplainWidth[i]);
+      put(out, i == nArg - 1 ? "\n" : "  ");
+    }
+  }
+  for (int i = 0; i < nArg; i++) {
+    int w = i == nArg - 1 ? 0 : aExplainWidth[i];
+    if (azArg[i]) {
+      int nWidth = textWidth(azArg[i]);
+      if (nWidth > w) w = nWidth;
+    }
+    if (i == 1 && p->aiExplainIndent && p->pCurStmt) {
+      if (p->iExplainIndent < p->nExplainIndent) {
+        printRaw(out, "%*.s", p->aiExplainIndent[p->iExplainIndent], "");
+      }
+      p->iExplainIndent++;
+    }
+    widthPrint(out, w, azArg[i] ? azArg[i] : p->zNullText);
+    put(out, i == nArg - 1 ? "\n" : "  ");
+  }
+}
+
+void renderAscii(ShellContext* p, int nArg, char** azArg, char** azCol) {
+  FILE* out = p->pOut;
+  if (p->nRowsShown++ == 0 && p->bHeaders) {
+    for (int i = 0; i < nArg; i++) {
+      if (i > 0) put(out, p->zColSep);
+      put(out, azCol[i] ? azCol[i] : "");
+    }
+    put(out, p->zRowSep);
+  }
+  for (int i = 0; i < nArg; i++) {
+    if (i > 0) put(out, p->zColSep);
+    put(out, azArg[i] ? azArg[i] : p->zNullText);
+  }
+  put(out, p->zRowSep);
+}
+
+void renderEqp(ShellContext* p, int nArg, char** azArg) {
+  if (nArg < 4) return;
+  int iEqpId = azArg[0] ? std::atoi(azArg[0]) : 0;
+  int iParentId = azArg[1] ? std::atoi(azArg[1]) : 0;
+  planAppend(p, iEqpId, iParentId, azArg[3]);
+}
+
+void renderInsert(ShellContext* p, int nArg, char** azArg, char** azCol, int* aiType) {
+  FILE* out = p->pOut;
+  sqlite3_stmt* pStmt = p->pCurStmt;
+  const bool bNewlines = (p->mFlags & SHFLG_Newlines) != 0;
+  put(out, "INSERT INTO ");
+  put(out, p->zInsertTable ? p->zInsertTable : "");
+  if (p->bHeaders) {
+    std::putc('(', out);
+    for (int i = 0; i < nArg; i++) {
+      if (i > 0) std::putc(',', out);
+      writeIdentifier(out, azCol[i] ? azCol[i] : "");
+    }
+    std::putc(')', out);
+  }
+  p->nRowsShown++;
+  for (int i = 0; i < nArg; i++) {
+    put(out, i > 0 ? "," : " VALUES(");
+    int eType = aiType ? aiType[i] : 0;
+    if (azArg[i] == nullptr || eType == SQLITE_NULL) {
+      put(out, "NULL");
+    } else if (eType == SQLITE_TEXT) {
+      if (bNewlines) {
+        writeSqlString(out, azArg[i]);
+      } else {
+        writeSqlStringEscaped(out, azArg[i]);
+      }
+    } else if (eType == SQLITE_INTEGER) {
+      put(out, azArg[i]);
+    } else if (eType == SQLITE_FLOAT) {
+      double r = sqlite3_column_double(pStmt, i);
+      if (writeInfinity(out, r)) continue;
+      // Only a double within the 64-bit range can be compared with its
+      // truncation; anything larger takes the general form.
+      if (fitsInt64(r)) {
+        sqlite3_int64 v = static_cast<sqlite3_int64>(r);
+        if (r == static_cast<double>(v)) {
+          char zBuf[50];
+          sqlite3_snprintf(static_cast<int>(sizeof(zBuf)), zBuf, "%lld.0", v);
+          put(out, zBuf);
+          continue;
+        }
+      }
+      writeFloat20(out, r);
+    } else if (eType == SQLITE_BLOB && pStmt) {
+      writeHexBlob(out, sqlite3_column_blob(pStmt, i), sqlite3_column_bytes(pStmt, i));
+    } else if (isNumberText(azArg[i], nullptr)) {
+      put(out, azArg[i]);
+    } else if (bNewlines) {
+      writeSqlString(out, azArg[i]);
+    } else {
+      writeSqlStringEscaped(out, azArg[i]);
+    }
+  }
+  put(out, ");\n");
+}
+
+void renderQuote(ShellContext* p, int nArg, char** azArg, char** azCol, int* aiType) {
+  FILE* out = p->pOut;
+  sqlite3_stmt* pStmt = p->pCurStmt;
+  if (p->nRowsShown++ == 0 && p->bHeaders) {
+    for (int i = 0; i < nArg; i++) {
+      if (i > 0) put(out, p->zColSep);
+      writeSqlString(out, azCol[i]);
+    }
+    put(out, p->zRowSep);
+  }
+  for (int i = 0; i < nArg; i++) {
+    if (i > 0) put(out, p->zColSep);
+    int eType = aiType ? aiType[i] : 0;
+    if (azArg[i] == nullptr || eType == SQLITE_NULL) {
+      put(out, "NULL");
+    } else if (eType == SQLITE_TEXT) {
+      writeSqlString(out, azArg[i]);
+    } else if (eType == SQLITE_INTEGER) {
+      put(out, azArg[i]);
+    } else if (eType == SQLITE_FLOAT) {
+      // The formatter writes infinities as "Inf", which is no SQL literal.
+      double r = sqlite3_column_double(pStmt, i);
+      if (!writeInfinity(out, r)) writeFloat20(out, r);
+    } else if (eType == SQLITE_BLOB && pStmt) {
+      writeHexBlob(out, sqlite3_column_blob(pStmt, i), sqlite3_column_bytes(pStmt, i));
+    } else if (isNumberText(azArg[i], nullptr)) {
+      put(out, azArg[i]);
+    } else {
+      writeSqlString(out, azArg[i]);
+    }
+  }
+  put(out, p->zRowSep);
+}
+
+void renderJson(ShellContext* p, int nArg, char** azArg, char** azCol, int* aiType) {
+  FILE* out = p->pOut;
+  sqlite3_stmt* pStmt = p->pCurStmt;
+  put(out, p->nRowsShown++ == 0 ? "[{" : ",\n{");
+  for (int i = 0; i < nArg; i++) {
+    if (i > 0) std::putc(',', out);
+    writeJsonString(out, azCol[i], -1);
+    std::putc(':', out);
+    int eType = aiType ? aiType[i] : 0;
+    if (azArg[i] == nullptr || eType == SQLITE_NULL) {
+      put(out, "null");
+    } else if (eType == SQLITE_FLOAT) {
+      double r = sqlite3_column_double(pStmt, i);
+      if (!writeInfinity(out, r)) writeFloat20(out, r);
+    } else if (eType == SQLITE_BLOB && pStmt) {
+      // Blob bytes are not text: bytes from 0x80 up are escaped so that the
+      // output stays valid UTF-8.
+      writeJsonBlob(out, sqlite3_column_blob(pStmt, i), sqlite3_column_bytes(pStmt, i));
+    } else if (eType == SQLITE_TEXT) {
+      writeJsonString(out, azArg[i], -1);
+    } else if (eType != 0 || isNumberText(azArg[i], nullptr)) {
+      put(out, azArg[i]);
+    } else {
+      // Without column types a value that is not a number is a string.
+      writeJsonString(out, azArg[i], -1);
+    }
+  }
+  std::putc('}', out);
+}
+
+}  // namespace
+
+int renderRow(ShellContext* p, int nArg, char** azArg, char** azCol, int* aiType) {
+  if (azArg == nullptr) return 0;
+  switch (p->eModeNow) {
+    case MODE_Line:
+      renderLine(p, nArg, azArg, azCol);
+      break;
+    case MODE_List:
+      renderList(p, nArg, azArg, azCol);
+      break;
+    case MODE_Semi:
+      if (nArg > 0 && azArg[0]) writeSchemaStatement(p->pOut, azArg[0], ";\n");
+      break;
+    case MODE_Html:
+      renderHtml(p, nArg, azArg, azCol);
+      break;
+    case MODE_Insert:
+      renderInsert(p, nArg, azArg, azCol, aiType);
+      break;
+    case MODE_Quote:
+      renderQuote(p, nArg, azArg, azCol, aiType);
+      break;
+    case MODE_Tcl:
+      renderTcl(p, nArg, azArg, azCol);
+      break;
+    case MODE_Csv:
+      renderCsv(p, nArg, azArg, azCol);
+      break;
+    case MODE_Explain:
+      renderExplain(p, nArg, azArg, azCol);
+      break;
+    case MODE_Ascii:
+      renderAscii(p, nArg, azArg, azCol);
+      break;
+    case MODE_Pretty:
+      if (nArg == 1 && azArg[0]) printIndentedSchema(p->pOut, azArg[0]);
+      break;
+    case MODE_EQP:
+      renderEqp(p, nArg, azArg);
+      break;
+    case MODE_Json:
+      renderJson(p, nArg, azArg, azCol, aiType);
+      break;
+    default:
+      // column, markdown, table and box are rendered whole; count and off
+      // print no rows.
+      break;
+  }
+  return 0;
+}
+
+void setInsertTable(ShellContext* p, const char* zName) {
+  std::free(p->zInsertTable);
+  p->zInsertTable = nullptr;
+  if (zName == nullptr) return;
+  char cQuote = identQuoteChar(zName);
+  if (cQuote == 0) {
+    p->zInsertTable = checkAlloc(strdup(zName));
+    return;
+  }
+  size_t n = std::strlen(zName);
+  for (const char* z = zName; *z; z++) {
+    if (*z == cQuote) n++;
+  }
+  char* zOut = checkAlloc(static_cast<char*>(std::malloc(n + 3)));
+  p->zInsertTable = zOut;
+  *zOut++ = cQuote;
+  for (const char* z = zName; *z; z++) {
+    *zOut++ = *z;
+    if (*z == cQuote) *zOut++ = cQuote;
+  }
+  *zOut++ = cQuote;
+  *zOut = 0;
+}
+
+bool isNumberText(const char* z, int* pbRealNum) {
+  if (pbRealNum) *pbRealNum = 0;
+  if (z == nullptr) return false;
+  if (*z == '-' || *z == '+') z++;
+  if (!isDigit(*z)) return false;
+  while (isDigit(*z)) z++;
+  if (*z == '.') {
+    z++;
+    if (!isDigit(*z)) return false;
+    while (isDigit(*z)) z++;
+    if (pbRealNum) *pbRealNum = 1;
+  }
+  if (*z == 'e' || *z == 'E') {
+    z++;
+    if (*z == '+' || *z == '-') z++;
+    if (!isDigit(*z)) return false;
+    while (isDigit(*z)) z++;
+    if (pbRealNum) *pbRealNum = 1;
+  }
+  return *z == 0;
+}
