@@ -476,8 +476,12 @@ TEST_F(DumpRoundTrip, DamagedPageDumpsWhatCanBeRead) {
     auto bCopy = queryRows(copy.db, "SELECT DISTINCT * FROM b");
     EXPECT_TRUE(std::includes(bOrig.begin(), bOrig.end(), bCopy.begin(), bCopy.end()));
     bool bLeafPage = std::strstr(zWhat.c_str(), "'leaf'") != nullptr && !bIndexPage;
-    if (bLeafPage) EXPECT_GE(bCopy.size(), bOrig.size() - 30);
-    if (bIndexPage) EXPECT_EQ(bCopy, bOrig);
+    if (bLeafPage) {
+      EXPECT_GE(bCopy.size(), bOrig.size() - 30);
+    }
+    if (bIndexPage) {
+      EXPECT_EQ(bCopy, bOrig);
+    }
   }
 }
 
