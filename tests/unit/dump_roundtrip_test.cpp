@@ -523,4 +523,34 @@ TEST_F(DumpRoundTrip, DamagedPageDumpsWhatCanBeRead) {
   }
 }
 
+// A damaged page of the schema table: the dump lists what it can from the
+// other end, reports the damage, and must not claim success.
+TEST_F(DumpRoundTrip, DamagedSchemaPageEndsInRollback) {
+  fs::path src = dir / "orig.db";
+  int iPage = 0;
+  {
+    Db d(src);
+    d.exec("PRAGMA page_size=1024");
+    for (int i = 0; i < 40; i++) {
+      d.exec("CREATE TABLE t" + std::to_string(i) + "(id INTEGER PRIMARY KEY, " +
+             std::string(60, 'a') + " TEXT, " + std::string(60, 'b') + " TEXT)");
+    }
+    auto rows = queryRows(d.db,
+                          "SELECT pageno FROM dbstat WHERE name='sqlite_schema' AND "
+                          "pagetype='leaf' ORDER BY pageno LIMIT 1 OFFSET 2");
+    ASSERT_EQ(rows.size(), 1u);
+    iPage = std::stoi(rows[0].substr(2));
+  }
+  {
+    std::fstream f(src, std::ios::binary | std::ios::in | std::ios::out);
+    f.seekp(static_cast<std::streamoff>(iPage - 1) * 1024);
+    std::string garbage(1024, '\x5a');
+    f.write(garbage.data(), static_cast<std::streamsize>(garbage.size()));
+  }
+  RunResult dump = runShell(dir, {src.string(), ".dump"});
+  ASSERT_EQ(dump.status, 0) << dump.err;
+  EXPECT_NE(dump.out.find("/****** CORRUPTION ERROR *******/\n"), std::string::npos);
+  EXPECT_TRUE(dump.out.ends_with("\nROLLBACK; -- due to errors\n")) << dump.out;
+}
+
 }  // namespace
