@@ -88,14 +88,6 @@ struct Outcome {
 
 class ImportCommand : public testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    // Another test may have left the engine's log pointing at a record that
-    // is gone; reset it while no connection is open.
-    sqlite3_shutdown();
-    sqlite3_config(SQLITE_CONFIG_LOG, nullptr, nullptr);
-    sqlite3_initialize();
-  }
-
   void SetUp() override {
     bStdinIsTty = 0;
     std::memset(static_cast<void*>(&ctx), 0, sizeof(ctx));
