@@ -89,6 +89,7 @@ struct Outcome {
 class ImportCommand : public testing::Test {
  protected:
   void SetUp() override {
+    bSavedStdinIsTty = bStdinIsTty;
     bStdinIsTty = 0;
     std::memset(static_cast<void*>(&ctx), 0, sizeof(ctx));
     ctx.eMode = ctx.eModeNow = MODE_List;
@@ -101,6 +102,7 @@ class ImportCommand : public testing::Test {
   }
 
   void TearDown() override {
+    bStdinIsTty = bSavedStdinIsTty;
     sqlite3_close(ctx.db);
     std::string cmd = "rm -rf '" + dir + "'";
     ASSERT_EQ(std::system(cmd.c_str()), 0);
@@ -172,6 +174,7 @@ class ImportCommand : public testing::Test {
 
   ShellContext ctx;
   std::string dir;
+  int bSavedStdinIsTty = 1;
 };
 
 // Table rows from reference records: short records filled with NULL, extra
@@ -425,6 +428,18 @@ TEST_F(ImportCommand, FieldLongerThanTheEngineAllows) {
   EXPECT_EQ(r.rc, 1);
   EXPECT_EQ(r.err, path("d.csv") + ":1: INSERT failed: string or blob too big\n");
   EXPECT_EQ(rows("t"), (Rows{{"2", "y"}}));
+}
+
+// At the interactive console the rename report is part of the output.
+TEST_F(ImportCommand, RenameReportAtTheConsoleGoesToTheOutput) {
+  bStdinIsTty = 1;
+  writeFile("d.csv", "a,a\n");
+  Outcome r = run({"--csv", path("d.csv"), "t"});
+  bStdinIsTty = 0;
+  EXPECT_EQ(r.rc, 0);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.out, "Columns renamed during .import " + path("d.csv") +
+                       " due to duplicates:\n\"a\" to \"a_1\",\n\"a\" to \"a_2\"\n");
 }
 
 }  // namespace
