@@ -50,9 +50,16 @@ void printConsole(FILE* out, const char* zFormat, ...) {
   // it may have been cut is it formatted again into an engine allocation.  A
   // format that may hold "%z" (whose argument the formatter frees) is
   // formatted exactly once, straight into an allocation.
-  bool bOnce = std::strchr(zFormat, 'z') != nullptr;
   va_list ap;
   va_start(ap, zFormat);
+  if (zFormat[0] == '%' && zFormat[1] == 's' && zFormat[2] == 0) {
+    // The common case of one value: no formatting at all.
+    const char* z = va_arg(ap, const char*);
+    va_end(ap);
+    if (z) std::fputs(z, out);
+    return;
+  }
+  bool bOnce = std::strchr(zFormat, 'z') != nullptr;
   if (!bOnce) {
     char zBuf[1024];
     va_list ap2;
@@ -97,24 +104,27 @@ const char* findUnusedMarker(const char* z, const char* zA, const char* zB, char
   }
 }
 
+// The SQL literal writers switch the stream to untranslated line ends around
+// the literal.  Linux streams never translate, so the switch needs no flush
+// (a flush per value would cost a system call for every rendered value).
 void writeSqlString(FILE* out, const char* z) {
   if (z == nullptr) z = "";
-  setBinaryOutput(out, true);
+  setBinaryOutput(out, false);
   std::putc('\'', out);
   writeDoubled(out, z, '\'');
   std::putc('\'', out);
-  setTextOutput(out, true);
+  setTextOutput(out, false);
 }
 
 void writeSqlStringEscaped(FILE* out, const char* z) {
   if (z == nullptr) z = "";
-  setBinaryOutput(out, true);
+  setBinaryOutput(out, false);
   size_t nPlain = std::strcspn(z, "'\n\r");
   if (z[nPlain] == 0) {
     std::putc('\'', out);
     writeRun(out, z, nPlain);
     std::putc('\'', out);
-    setTextOutput(out, true);
+    setTextOutput(out, false);
     return;
   }
   int nNL = 0;
@@ -164,7 +174,7 @@ void writeSqlStringEscaped(FILE* out, const char* z) {
     std::fputs(zNL, out);
     std::fputs("',char(10))", out);
   }
-  setTextOutput(out, true);
+  setTextOutput(out, false);
 }
 
 void writeCString(FILE* out, const char* z) {

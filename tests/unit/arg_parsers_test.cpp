@@ -78,7 +78,8 @@ TEST(MatchOption, OneOrTwoDashes) {
 }
 
 TEST(ShellContext, InitialValuesAndSaveRestore) {
-  ShellContext s;
+  // Static: the engine keeps the record as its log callback argument.
+  static ShellContext s;
   initShellContext(&s);
   EXPECT_EQ(s.eMode, MODE_List);
   EXPECT_STREQ(s.zColSep, "|");
