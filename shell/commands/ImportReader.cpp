@@ -55,8 +55,10 @@ bool refill(ImportReader* p) {
     p->aBlock = static_cast<unsigned char*>(checkAlloc(sqlite3_malloc64(nImportBlockSize)));
     p->bBlockOwned = true;
   }
-  const size_t n =
-      std::fread(const_cast<unsigned char*>(p->aBlock), 1, nImportBlockSize, p->pInput);
+  const size_t nWant = p->nBlockSize > 0 && static_cast<size_t>(p->nBlockSize) < nImportBlockSize
+                           ? static_cast<size_t>(p->nBlockSize)
+                           : nImportBlockSize;
+  const size_t n = std::fread(const_cast<unsigned char*>(p->aBlock), 1, nWant, p->pInput);
   p->iBlock = 0;
   p->nBlock = n;
   if (n == 0) {

@@ -28,6 +28,7 @@ struct ImportReader {
   int iColSep;                  // column separator byte
   int iRowSep;                  // row separator byte
   int nMaxField;                // cap on the field length; 0 means nImportMaxField
+  int nBlockSize;               // bytes per read from pInput; 0 means nImportBlockSize
   bool bFieldTooLong;           // the last field was cut at nMaxField
   bool bFieldHasNul;            // the last field holds a NUL byte
   bool bAfterColSep;            // the last field ended at the column separator

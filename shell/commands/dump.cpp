@@ -33,6 +33,12 @@ char* reverseListingQuery(const char* zQuery) {
   return sqlite3_mprintf("%.*s ORDER BY rowid DESC", n, zQuery);
 }
 
+// True when zSql followed by zTerm and ';' is a complete statement.
+bool isCompleteWith(const char* zSql, const char* zTerm) {
+  SqlitePtr zTry(checkAlloc(sqlite3_mprintf("%s%s;", zSql, zTerm)));
+  return sqlite3_complete(zTry.get()) != 0;
+}
+
 }  // namespace
 
 int toggleUnorderedSelects(sqlite3* db) {
@@ -204,6 +210,9 @@ int runSchemaDumpQuery(ShellContext* p, const char* zQuery) {
     sqlite3_free(zErr);
     return rc;
   }
+  // Whatever the retry finds, objects may be missing from the script: it
+  // must not end in COMMIT.
+  p->nErrors++;
   printConsole(p->pOut, "/****** CORRUPTION ERROR *******/\n");
   if (zErr != nullptr) {
     printConsole(p->pOut, "/****** %s ******/\n", zErr);
@@ -229,7 +238,8 @@ int runStatementDumpQuery(ShellContext* p, const char* zSelect) {
     SqlitePtr zContext(sqlErrorContext(zSelect, p->db));
     printConsole(p->pOut, "/**** ERROR: (%d) %s *****/\n%s", rc, sqlite3_errmsg(p->db),
                  zContext ? zContext.get() : "");
-    if (!isCorrupt(rc)) p->nErrors++;
+    // Counted even for corruption: the indexes, triggers and views are missing.
+    p->nErrors++;
     return rc;
   }
   int nResult = sqlite3_column_count(pSelect.get());
@@ -240,13 +250,19 @@ int runStatementDumpQuery(ShellContext* p, const char* zSelect) {
       const char* zCol = reinterpret_cast<const char*>(sqlite3_column_text(pSelect.get(), i));
       printConsole(p->pOut, ",%s", zCol ? zCol : "");
     }
-    // A "--" comment in the statement must not swallow its terminator.
+    // A comment at the end of the statement must not swallow its terminator
+    // (and with it the rest of the script): close an open "/*" comment, and
+    // put the ';' on a line of its own after any "--".
+    if (z != nullptr && nResult == 1 && std::strstr(z, "/*") != nullptr && !isCompleteWith(z, "") &&
+        isCompleteWith(z, "*/")) {
+      printConsole(p->pOut, "*/");
+    }
     printConsole(p->pOut, (z != nullptr && std::strstr(z, "--") != nullptr) ? "\n;\n" : ";\n");
   }
   rc = sqlite3_finalize(pSelect.release());
   if (rc != SQLITE_OK) {
     printConsole(p->pOut, "/**** ERROR: (%d) %s *****/\n", rc, sqlite3_errmsg(p->db));
-    if (!isCorrupt(rc)) p->nErrors++;
+    p->nErrors++;
   }
   return rc;
 }

@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 
 #include <cstring>
+#include <vector>
 
 #include "shell/commands/Commands.h"
 #include "shell/commands/Dispatch.h"
@@ -101,7 +102,8 @@ bool createTableFromHeader(ShellContext* p, ImportReader* pCtx, ImportFieldReade
   char* zRenames = nullptr;
   char* zColDefs = importColumnNames(nullptr, &dbCols, &zRenames);
   if (zRenames) {
-    const bool bInteractive = bStdinIsTty && (p->pIn == nullptr || p->pIn == stdin);
+    // Reading the console interactively: the input stream is then null.
+    const bool bInteractive = bStdinIsTty && p->pIn == nullptr;
     printConsole(bInteractive ? p->pOut : stderr,
                  "Columns renamed during .import %s due to duplicates:\n%s\n", pCtx->zSourceName,
                  zRenames);
@@ -121,6 +123,49 @@ bool createTableFromHeader(ShellContext* p, ImportReader* pCtx, ImportFieldReade
   return true;
 }
 
+// The fields of one record, gathered in one buffer that is reused from record
+// to record, and bound only once the record is complete.  The engine then
+// reads them in place (SQLITE_STATIC) instead of copying each one: the buffer
+// does not change between the binding and the step, and every parameter is
+// bound afresh before each step.
+struct RecordFields {
+  char* z = nullptr;  // engine allocation
+  sqlite3_int64 n = 0;
+  sqlite3_int64 nAlloc = 0;
+  std::vector<sqlite3_int64> aOffset;
+  std::vector<int> aLen;  // -1 binds NULL
+
+  explicit RecordFields(int nCol)
+      : aOffset(static_cast<size_t>(nCol)), aLen(static_cast<size_t>(nCol), -1) {}
+  ~RecordFields() { sqlite3_free(z); }
+
+  void add(int i, const char* zField, int nField) {
+    if (z == nullptr || n + nField > nAlloc) {  // an empty text needs a non-null pointer
+      const sqlite3_int64 nNew = 2 * nAlloc + nField + 4096;
+      z = static_cast<char*>(sqlite3_realloc64(z, static_cast<sqlite3_uint64>(nNew)));
+      checkAlloc(z);
+      nAlloc = nNew;
+    }
+    if (nField > 0) std::memcpy(z + n, zField, static_cast<size_t>(nField));
+    aOffset[static_cast<size_t>(i)] = n;
+    aLen[static_cast<size_t>(i)] = nField;
+    n += nField;
+  }
+  void addNull(int i) { aLen[static_cast<size_t>(i)] = -1; }
+
+  // Binds every column; the first failure's code, or SQLITE_OK.
+  int bind(sqlite3_stmt* pStmt) const {
+    int rc = SQLITE_OK;
+    for (size_t i = 0; i < aLen.size(); i++) {
+      const int iParam = static_cast<int>(i) + 1;
+      const int rcParam =
+          aLen[i] < 0 ? sqlite3_bind_null(pStmt, iParam)
+                      : sqlite3_bind_text(pStmt, iParam, z + aOffset[i], aLen[i], SQLITE_STATIC);
+      if (rc == SQLITE_OK) rc = rcParam;
+    }
+    return rc;
+  }
+};
 }  // namespace
 
 int doImport(ShellContext* p, int nArg, char** azArg) {
@@ -183,6 +228,7 @@ int doImport(ShellContext* p, int nArg, char** azArg) {
 
   sCtx.zSourceName = zFile;
   sCtx.iLine = 1;
+  sCtx.nMaxField = sqlite3_limit(db, SQLITE_LIMIT_LENGTH, -1);
   if (!openImportInput(&sCtx, zFile)) return 1;
 
   if (nVerbose >= 2 || (nVerbose >= 1 && bUseMode)) {
@@ -257,9 +303,11 @@ int doImport(ShellContext* p, int nArg, char** azArg) {
 
   sqlite3_stmt* pInsert = pStmt.get();
   const bool bAsciiMode = p->eMode == MODE_Ascii;
+  RecordFields record(nCol);
   while (sCtx.iTerm != -1) {
     const int iStartLine = sCtx.iLine;
-    bool bTooLong = false;
+    int rcBind = SQLITE_OK;  // a field the engine cannot take fails the row
+    record.n = 0;
     int i = 0;
     for (; i < nCol; i++) {
       const char* z = xRead(&sCtx);
@@ -269,17 +317,17 @@ int doImport(ShellContext* p, int nArg, char** azArg) {
         break;
       }
       if (z == nullptr) {
-        sqlite3_bind_null(pInsert, i + 1);
+        record.addNull(i);
       } else {
-        bTooLong |= sCtx.bFieldTooLong;
+        if (sCtx.bFieldTooLong) rcBind = SQLITE_TOOBIG;
         const int n = sCtx.bFieldHasNul ? static_cast<int>(std::strlen(z)) : sCtx.nField;
-        sqlite3_bind_text(pInsert, i + 1, z, n, SQLITE_TRANSIENT);
+        record.add(i, z, n);
       }
       if (i < nCol - 1 && sCtx.iTerm != sCtx.iColSep) {
         printConsole(stderr,
                      "%s:%d: expected %d columns but found %d - filling the rest with NULL\n",
                      sCtx.zSourceName, iStartLine, nCol, i + 1);
-        for (int j = i + 2; j <= nCol; j++) sqlite3_bind_null(pInsert, j);
+        for (int j = i + 1; j < nCol; j++) record.addNull(j);
         i = nCol;
         break;
       }
@@ -294,8 +342,9 @@ int doImport(ShellContext* p, int nArg, char** azArg) {
     }
     if (i >= nCol && nInterrupts == 0) {
       const char* zError = nullptr;
-      if (bTooLong) {
-        zError = sqlite3_errstr(SQLITE_TOOBIG);
+      if (rcBind == SQLITE_OK) rcBind = record.bind(pInsert);
+      if (rcBind != SQLITE_OK) {
+        zError = sqlite3_errstr(rcBind);
       } else {
         sqlite3_step(pInsert);
         if (sqlite3_reset(pInsert) != SQLITE_OK) zError = sqlite3_errmsg(db);

@@ -468,6 +468,10 @@ std::string diffTexts(const std::string& zWant, const std::string& zGot) {
     if (zShown.size() > 500) zShown = zShown.substr(0, 500) + "... (line cut)";
     out << aOps[k].first << ' ' << zShown << "\n";
   }
+  if (zWant == zGot + "\n" && zGot.size() > 0 && zGot.back() == '\n') {
+    out << "hint: a blank line ends the expected text; a blank line before the next '===' belongs\n"
+           "      to the body above it, so separate cases without blank lines\n";
+  }
   if (bWantEol != bGotEol) {
     out << (bWantEol ? "+ (the actual text does not end with a newline)\n"
                      : "- (the expected text does not end with a newline)\n");

@@ -242,6 +242,24 @@ TEST_F(Render, InterruptPrintsNoTable) {
             "Interrupt\n");
 }
 
+// A Ctrl-C arriving while rows are gathered: the handler counts it and
+// interrupts the connection, as the console handler does.
+void interruptAtFive(sqlite3_context* pCtx, int, sqlite3_value** apArg) {
+  if (sqlite3_value_int(apArg[0]) == 5) {
+    nInterrupts = nInterrupts + 1;
+    sqlite3_interrupt(sqlite3_context_db_handle(pCtx));
+  }
+  sqlite3_result_value(pCtx, apArg[0]);
+}
+
+TEST_F(Render, InterruptWhileGatheringPrintsNoPartialTable) {
+  sqlite3_create_function(db, "ctrlc", 1, SQLITE_UTF8, nullptr, interruptAtFive, nullptr, nullptr);
+  EXPECT_EQ(render(MODE_Table,
+                   "WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c WHERE x < 100) "
+                   "SELECT ctrlc(x) AS v FROM c"),
+            "Interrupt\n");
+}
+
 TEST(QuotedValue, Literals) {
   sqlite3* db = nullptr;
   ASSERT_EQ(sqlite3_open(":memory:", &db), SQLITE_OK);

@@ -16,23 +16,20 @@ struct ExpectedRow {
   int nMinLength;  // 0 for exact
 };
 const ExpectedRow expectedOrder[] = {
-    {"auth", 1},       {"backup", 3},      {"save", 3},      {"bail", 3},
-    {"binary", 3},     {"breakpoint", 3},  {"cd", 0},        {"changes", 3},
-    {"check", 3},      {"clone", 1},       {"connection", 1}, {"databases", 2},
-    {"dbconfig", 3},   {"dump", 1},        {"echo", 1},      {"eqp", 1},
-    {"exit", 1},       {"explain", 1},     {"expert", 1},    {"filectrl", 1},
-    {"fullschema", 1}, {"headers", 1},     {"help", 1},      {"import", 1},
-    {"imposter", 1},   {"limits", 5},      {"lint", 3},      {"load", 1},
-    {"log", 1},        {"mode", 1},        {"nonce", 0},     {"nullvalue", 1},
-    {"open", 2},       {"output", 1},      {"once", 1},      {"excel", 0},
-    {"parameter", 3},  {"print", 3},       {"progress", 3},  {"prompt", 1},
-    {"quit", 1},       {"read", 3},        {"restore", 3},   {"scanstats", 1},
-    {"schema", 1},     {"selecttrace", 0}, {"treetrace", 0}, {"selftest", 4},
-    {"separator", 1},  {"sha3sum", 4},     {"shell", 1},     {"system", 1},
-    {"show", 1},       {"stats", 1},       {"tables", 2},    {"indices", 1},
-    {"indexes", 1},    {"testcase", 0},    {"testctrl", 8},  {"timeout", 5},
-    {"timer", 5},      {"trace", 1},       {"version", 1},   {"vfsinfo", 1},
-    {"vfslist", 1},    {"vfsname", 1},     {"wheretrace", 1}, {"width", 1},
+    {"auth", 1},        {"backup", 3},     {"save", 3},     {"bail", 3},      {"binary", 3},
+    {"breakpoint", 3},  {"cd", 0},         {"changes", 3},  {"check", 3},     {"clone", 1},
+    {"connection", 1},  {"databases", 2},  {"dbconfig", 3}, {"dump", 1},      {"echo", 1},
+    {"eqp", 1},         {"exit", 1},       {"explain", 1},  {"expert", 1},    {"filectrl", 1},
+    {"fullschema", 1},  {"headers", 1},    {"help", 1},     {"import", 1},    {"imposter", 1},
+    {"limits", 5},      {"lint", 3},       {"load", 1},     {"log", 1},       {"mode", 1},
+    {"nonce", 0},       {"nullvalue", 1},  {"open", 2},     {"output", 1},    {"once", 1},
+    {"excel", 0},       {"parameter", 3},  {"print", 3},    {"progress", 3},  {"prompt", 1},
+    {"quit", 1},        {"read", 3},       {"restore", 3},  {"scanstats", 1}, {"schema", 1},
+    {"selecttrace", 0}, {"treetrace", 0},  {"selftest", 4}, {"separator", 1}, {"sha3sum", 4},
+    {"shell", 1},       {"system", 1},     {"show", 1},     {"stats", 1},     {"tables", 2},
+    {"indices", 1},     {"indexes", 1},    {"testcase", 0}, {"testctrl", 8},  {"timeout", 5},
+    {"timer", 5},       {"trace", 1},      {"version", 1},  {"vfsinfo", 1},   {"vfslist", 1},
+    {"vfsname", 1},     {"wheretrace", 1}, {"width", 1},
 };
 
 TEST(DispatchTable, RowsInOrderWithTheirRules) {

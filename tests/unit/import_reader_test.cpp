@@ -41,6 +41,7 @@ ReadResult readAll(const std::string& in, ImportFieldReader xRead, int cSep = ',
     std::fwrite(in.data(), 1, in.size(), f);
     std::rewind(f);
     r.pInput = f;
+    r.nBlockSize = in.size() < 1000 ? 3 : 0;  // small inputs: block edges everywhere
     r.xCloseInput = std::fclose;
   } else {
     setImportMemoryInput(&r, in.data(), in.size());

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "shell/core/InputLoop.h"
+#include "shell/core/ShellContext.h"
 
 namespace {
 
@@ -98,6 +99,17 @@ TEST(GetLine, LineEndsAndLongLines) {
   EXPECT_EQ(readAllLines("\n\n"), (Lines{"", ""}));
   std::string longLine(100000, 'x');
   EXPECT_EQ(readAllLines(longLine + "\r\n" + longLine), (Lines{longLine, longLine}));
+}
+
+TEST(ProcessInput, RefusesTheTwentySixthLevel) {
+  ShellContext ctx{};
+  ctx.nInputDepth = 25;
+  ctx.iLineNo = 7;
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(processInput(&ctx), 1);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "Input nesting limit (25) reached at line 7. Check recursion.\n");
+  EXPECT_EQ(ctx.nInputDepth, 25);
 }
 
 }  // namespace

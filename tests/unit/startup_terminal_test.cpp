@@ -1,0 +1,370 @@
+// The shell on a terminal and under Ctrl-C: runs the real sqlsh on a
+// pseudo-terminal or on pipes and drives it like a user would.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sqlite3.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace {
+
+// The sqlsh executable: $SQLSH_BIN, else the build tree's shell/sqlsh next
+// to this test's own directory.
+std::string shellPath() {
+  if (const char* z = getenv("SQLSH_BIN"); z && *z) return z;
+  std::error_code ec;
+  fs::path self = fs::read_symlink("/proc/self/exe", ec);
+  if (ec) return "";
+  fs::path candidate = self.parent_path().parent_path() / "shell" / "sqlsh";
+  return fs::exists(candidate) ? candidate.string() : "";
+}
+
+class TempDir {
+ public:
+  TempDir() {
+    std::string zTemplate = (fs::temp_directory_path() / "sqlsh-term-XXXXXX").string();
+    std::vector<char> buf(zTemplate.begin(), zTemplate.end());
+    buf.push_back(0);
+    if (mkdtemp(buf.data())) path_ = buf.data();
+  }
+  ~TempDir() {
+    std::error_code ec;
+    if (!path_.empty()) fs::remove_all(path_, ec);
+  }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+std::string stripCarriageReturns(const std::string& s) {
+  std::string out;
+  for (char c : s) {
+    if (c != '\r') out += c;
+  }
+  return out;
+}
+
+std::string bannerText() {
+  return std::string("SQLite version ") + sqlite3_libversion() + " " +
+         std::string(sqlite3_sourceid()).substr(0, 19) + "\nEnter \".help\" for usage hints.\n";
+}
+
+// A child process whose standard streams all go to one pseudo-terminal.
+class PtySession {
+ public:
+  PtySession(const std::vector<std::string>& args, const std::string& home) {
+    master_ = posix_openpt(O_RDWR | O_NOCTTY);
+    if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) return;
+    std::string slaveName = ptsname(master_);
+    std::string exe = shellPath();
+    pid_ = fork();
+    if (pid_ == 0) {
+      setsid();
+      int slave = open(slaveName.c_str(), O_RDWR);  // becomes the controlling terminal
+      if (slave < 0) _exit(126);
+      dup2(slave, 0);
+      dup2(slave, 1);
+      dup2(slave, 2);
+      if (slave > 2) close(slave);
+      close(master_);
+      setenv("HOME", home.c_str(), 1);
+      if (chdir(home.c_str()) != 0) _exit(126);
+      std::vector<char*> argv;
+      argv.push_back(const_cast<char*>("sqlsh"));
+      for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+      argv.push_back(nullptr);
+      execv(exe.c_str(), argv.data());
+      _exit(127);
+    }
+  }
+  ~PtySession() {
+    if (pid_ > 0 && !exited_) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+    if (master_ >= 0) close(master_);
+  }
+  bool started() const { return pid_ > 0 && master_ >= 0; }
+  pid_t pid() const { return pid_; }
+
+  // Reads until the output (carriage returns removed) ends with zText, or
+  // until the time is up; returns everything read since the last call.
+  std::string readUntil(const std::string& zText, std::chrono::milliseconds timeout = 10s) {
+    auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (true) {
+      std::string clean = stripCarriageReturns(pending_);
+      if (clean.size() >= zText.size() &&
+          clean.compare(clean.size() - zText.size(), zText.size(), zText) == 0) {
+        pending_.clear();
+        return clean;
+      }
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0 || !readSome(left)) {
+        std::string all = clean;
+        pending_.clear();
+        return all;
+      }
+    }
+  }
+
+  void send(const std::string& zText) {
+    ssize_t n = write(master_, zText.data(), zText.size());
+    ASSERT_EQ(n, static_cast<ssize_t>(zText.size()));
+  }
+
+  // The exit code, or -1 when the process did not end in time or was killed.
+  int waitExit(std::chrono::milliseconds timeout = 10s) {
+    auto deadline = std::chrono::steady_clock::now() + timeout;
+    int status = 0;
+    while (std::chrono::steady_clock::now() < deadline) {
+      readSome(10ms);  // keep the terminal drained
+      if (waitpid(pid_, &status, WNOHANG) == pid_) {
+        exited_ = true;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+      }
+    }
+    return -1;
+  }
+
+ private:
+  bool readSome(std::chrono::milliseconds timeout) {
+    pollfd pfd{master_, POLLIN, 0};
+    int rc = poll(&pfd, 1, static_cast<int>(timeout.count()));
+    if (rc <= 0) return rc == 0;
+    char buf[4096];
+    ssize_t n = read(master_, buf, sizeof buf);
+    if (n <= 0) return false;  // EIO once the child has closed the terminal
+    pending_.append(buf, static_cast<size_t>(n));
+    return true;
+  }
+
+  int master_ = -1;
+  pid_t pid_ = -1;
+  bool exited_ = false;
+  std::string pending_;
+};
+
+#define REQUIRE_SHELL()                                                  \
+  do {                                                                   \
+    if (shellPath().empty()) GTEST_SKIP() << "sqlsh has not been built"; \
+  } while (0)
+
+TEST(Terminal, BannerAndInMemoryNoticeInBrightRed) {
+  REQUIRE_SHELL();
+  TempDir home;
+  PtySession s({}, home.path());
+  ASSERT_TRUE(s.started());
+  std::string out = s.readUntil("sqlite> ");
+  EXPECT_EQ(out, bannerText() +
+                     "Connected to a \x1b[1;31mtransient in-memory database\x1b[0m.\n"
+                     "Use \".open FILENAME\" to reopen on a persistent database.\n"
+                     "sqlite> ");
+  s.send(".quit\n");
+  EXPECT_EQ(s.waitExit(), 0);
+}
+
+TEST(Terminal, NoNoticeWithAFileNameAndPromptsForContinuationLines) {
+  REQUIRE_SHELL();
+  TempDir home;
+  PtySession s({":memory:"}, home.path());
+  ASSERT_TRUE(s.started());
+  EXPECT_EQ(s.readUntil("sqlite> "), bannerText() + "sqlite> ");
+  s.send("SELECT 40 +\n");
+  EXPECT_EQ(s.readUntil("   ...> "), "SELECT 40 +\n   ...> ");
+  s.send("2;\n");
+  EXPECT_EQ(s.readUntil("sqlite> "), "2;\n42\nsqlite> ");
+  // At the console, errors have no line numbers and reading goes on.
+  s.send("SELECT * FROM nosuch;\n");
+  EXPECT_EQ(s.readUntil("sqlite> "),
+            "SELECT * FROM nosuch;\nParse error: no such table: nosuch\nsqlite> ");
+  // End of input leaves the loop with a newline; the error sets the exit code.
+  s.send("\x04");
+  EXPECT_EQ(s.readUntil("\n"), "\n");
+  EXPECT_EQ(s.waitExit(), 1);
+}
+
+TEST(Terminal, InitializationFileIsAnnounced) {
+  REQUIRE_SHELL();
+  TempDir home;
+  std::ofstream(home.path() + "/.sqliterc") << "CREATE TABLE fromrc(a);\n";
+  PtySession s({":memory:"}, home.path());
+  ASSERT_TRUE(s.started());
+  EXPECT_EQ(s.readUntil("sqlite> "), "-- Loading resources from " + home.path() + "/.sqliterc\n" +
+                                         bannerText() + "sqlite> ");
+  s.send("SELECT name FROM sqlite_schema;\n");
+  EXPECT_EQ(s.readUntil("sqlite> "), "SELECT name FROM sqlite_schema;\nfromrc\nsqlite> ");
+  s.send(".quit\n");
+  EXPECT_EQ(s.waitExit(), 0);
+}
+
+// Signals of one kind do not queue: waits until the process has taken a
+// pending SIGINT, so that the next one counts on its own.
+void waitUntilSigintTaken(pid_t pid) {
+  auto deadline = std::chrono::steady_clock::now() + 5s;
+  while (std::chrono::steady_clock::now() < deadline) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    bool bPending = false;
+    while (std::getline(status, line)) {
+      if (line.rfind("SigPnd:", 0) == 0 || line.rfind("ShdPnd:", 0) == 0) {
+        unsigned long long mask = std::stoull(line.substr(7), nullptr, 16);
+        if (mask & (1ull << (SIGINT - 1))) bPending = true;
+      }
+    }
+    if (!bPending) return;
+    std::this_thread::sleep_for(5ms);
+  }
+}
+
+TEST(Terminal, CtrlCStopsAStatementAndTheShellGoesOn) {
+  REQUIRE_SHELL();
+  TempDir home;
+  PtySession s({":memory:"}, home.path());
+  ASSERT_TRUE(s.started());
+  s.readUntil("sqlite> ");
+  s.send("SELECT 'connection open';\n");  // so that Ctrl-C has a connection to interrupt
+  s.readUntil("sqlite> ");
+  s.send(
+      "WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c) SELECT count(*) FROM c;\n");
+  std::this_thread::sleep_for(300ms);
+  s.send("\x03");
+  std::string out = s.readUntil("sqlite> ");
+  EXPECT_NE(out.find("Runtime error: interrupted"), std::string::npos) << out;
+  // That Ctrl-C still counts until a line is read: one more leaves the count
+  // at two, and the next line clears it.
+  kill(s.pid(), SIGINT);
+  waitUntilSigintTaken(s.pid());
+  s.send("SELECT 'still running';\n");
+  out = s.readUntil("sqlite> ");
+  EXPECT_NE(out.find("still running\nsqlite> "), std::string::npos) << out;
+  for (int i = 0; i < 2; i++) {
+    kill(s.pid(), SIGINT);
+    waitUntilSigintTaken(s.pid());
+  }
+  s.send("SELECT 'and still';\n");
+  out = s.readUntil("sqlite> ");
+  EXPECT_NE(out.find("and still\nsqlite> "), std::string::npos) << out;
+  s.send(".quit\n");
+  EXPECT_EQ(s.waitExit(), 1);
+}
+
+TEST(Terminal, ThirdUnconsumedCtrlCEndsTheShell) {
+  REQUIRE_SHELL();
+  TempDir home;
+  PtySession s({":memory:"}, home.path());
+  ASSERT_TRUE(s.started());
+  s.readUntil("sqlite> ");
+  // Sent directly rather than typed, so that each one is pending before
+  // the wait for its delivery starts.
+  for (int i = 0; i < 3; i++) {
+    kill(s.pid(), SIGINT);
+    waitUntilSigintTaken(s.pid());
+  }
+  EXPECT_EQ(s.waitExit(), 1);
+}
+
+// Reads what is available on fd until zText shows up or the time is up.
+bool waitForOutput(int fd, std::string* pOut, const std::string& zText,
+                   std::chrono::milliseconds timeout) {
+  auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (pOut->find(zText) == std::string::npos) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return false;
+    pollfd pfd{fd, POLLIN, 0};
+    if (poll(&pfd, 1, static_cast<int>(left.count())) <= 0) continue;
+    char buf[4096];
+    ssize_t n = read(fd, buf, sizeof buf);
+    if (n <= 0) return pOut->find(zText) != std::string::npos;
+    pOut->append(buf, static_cast<size_t>(n));
+  }
+  return true;
+}
+
+std::string readAll(int fd) {
+  std::string s;
+  char buf[4096];
+  ssize_t n;
+  while ((n = read(fd, buf, sizeof buf)) > 0) s.append(buf, static_cast<size_t>(n));
+  return s;
+}
+
+TEST(Interrupt, SigintStopsALongStatementAndEndsScriptInput) {
+  REQUIRE_SHELL();
+  TempDir home;
+  std::string script = home.path() + "/script.sql";
+  std::ofstream(script) << "SELECT 'started';\n"
+                           "WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c)\n"
+                           "  SELECT count(*) FROM c;\n"
+                           "SELECT 'after';\n";
+  int outPipe[2];
+  int errPipe[2];
+  ASSERT_EQ(pipe(outPipe), 0);
+  ASSERT_EQ(pipe(errPipe), 0);
+  std::string exe = shellPath();
+  pid_t pid = fork();
+  if (pid == 0) {
+    int in = open(script.c_str(), O_RDONLY);
+    if (in < 0) _exit(126);
+    dup2(in, 0);
+    dup2(outPipe[1], 1);
+    dup2(errPipe[1], 2);
+    close(outPipe[0]);
+    close(errPipe[0]);
+    setenv("HOME", home.path().c_str(), 1);
+    execl(exe.c_str(), "sqlsh", ":memory:", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(outPipe[1]);
+  close(errPipe[1]);
+  std::string out;
+  ASSERT_TRUE(waitForOutput(outPipe[0], &out, "started\n", 10s)) << out;
+  std::this_thread::sleep_for(300ms);
+  kill(pid, SIGINT);
+
+  // A second SIGINT, should the first have come before the statement began,
+  // still stays below the count that ends the process.
+  int status = 0;
+  auto start = std::chrono::steady_clock::now();
+  bool bResent = false;
+  while (waitpid(pid, &status, WNOHANG) != pid) {
+    auto waited = std::chrono::steady_clock::now() - start;
+    if (!bResent && waited > 3s) {
+      kill(pid, SIGINT);
+      bResent = true;
+    }
+    if (waited > 10s) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      FAIL() << "the statement was not interrupted";
+    }
+    std::this_thread::sleep_for(10ms);
+  }
+  out += readAll(outPipe[0]);
+  std::string err = readAll(errPipe[0]);
+  close(outPipe[0]);
+  close(errPipe[0]);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 1);
+  EXPECT_EQ(out, "started\n");
+  EXPECT_EQ(err.rfind("Runtime error near line 2: interrupted", 0), 0u) << err;
+}
+
+}  // namespace
