@@ -55,6 +55,14 @@ inline bool writeInfinity(FILE* out, double r) {
   return true;
 }
 
+// The engine's formatter drops the sign of a negative zero; an SQL literal
+// must keep it so that the value reads back the same.
+inline bool writeNegativeZero(FILE* out, double r) {
+  if (r != 0 || !std::signbit(r)) return false;
+  put(out, "-0.0");
+  return true;
+}
+
 // A column name as an SQL identifier: double-quoted with inner double quotes
 // doubled when it needs quoting.
 void writeIdentifier(FILE* out, const char* zName) {
@@ -243,7 +251,7 @@ void renderInsert(ShellContext* p, int nArg, char** azArg, char** azCol, int* ai
       put(out, azArg[i]);
     } else if (eType == SQLITE_FLOAT) {
       double r = sqlite3_column_double(pStmt, i);
-      if (writeInfinity(out, r)) continue;
+      if (writeInfinity(out, r) || writeNegativeZero(out, r)) continue;
       // Only a double within the 64-bit range can be compared with its
       // truncation; anything larger takes the general form.
       if (fitsInt64(r)) {
@@ -291,7 +299,7 @@ void renderQuote(ShellContext* p, int nArg, char** azArg, char** azCol, int* aiT
     } else if (eType == SQLITE_FLOAT) {
       // The formatter writes infinities as "Inf", which is no SQL literal.
       double r = sqlite3_column_double(pStmt, i);
-      if (!writeInfinity(out, r)) writeFloat20(out, r);
+      if (!writeInfinity(out, r) && !writeNegativeZero(out, r)) writeFloat20(out, r);
     } else if (eType == SQLITE_BLOB && pStmt) {
       writeHexBlob(out, sqlite3_column_blob(pStmt, i), sqlite3_column_bytes(pStmt, i));
     } else if (isNumberText(azArg[i], nullptr)) {
