@@ -89,10 +89,7 @@ int doOutput(ShellContext* p, int nArg, char** azArg) {
 
   int rc = 0;
   if (zFile.get()[0] == '|') {
-    // Whatever is still buffered for the terminal goes out before the
-    // command starts writing there too.
-    std::fflush(stdout);
-    FILE* pPipe = popen(zFile.get() + 1, "w");
+    FILE* pPipe = openOutputPipe(zFile.get() + 1);
     if (pPipe == nullptr) {
       printConsole(stderr, "Error: cannot open pipe \"%s\"\n", zFile.get() + 1);
       p->pOut = stdout;

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <cctype>
+#include <csignal>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -14,6 +15,10 @@
 #include "shell/core/ShellContext.h"
 
 namespace {
+
+// How SIGPIPE was handled before an output pipe was opened.
+void (*pfnPipeSignalBefore)(int) = SIG_DFL;
+bool bPipeSignalIgnored = false;
 
 // The directory for temporary files: $TMPDIR, $TEMP, $TMP, else /tmp.
 const char* tempDirectory() {
@@ -90,6 +95,19 @@ FILE* openOutputStream(const char* zFile, bool bTextMode) {
   return f;
 }
 
+FILE* openOutputPipe(const char* zCommand) {
+  // Whatever is still buffered for the terminal goes out before the command
+  // starts writing there too.
+  std::fflush(stdout);
+  FILE* pPipe = popen(zCommand, "w");
+  if (pPipe && !bPipeSignalIgnored) {
+    // Set after the command has started, so that it keeps the usual handling.
+    pfnPipeSignalBefore = std::signal(SIGPIPE, SIG_IGN);
+    bPipeSignalIgnored = true;
+  }
+  return pPipe;
+}
+
 void closeOutputStream(FILE* f) {
   if (f && f != stdout && f != stderr) std::fclose(f);
 }
@@ -97,6 +115,10 @@ void closeOutputStream(FILE* f) {
 void restoreOutput(ShellContext* p) {
   if (p->zOutName[0] == '|') {
     if (p->pOut && p->pOut != stdout && p->pOut != stderr) pclose(p->pOut);
+    if (bPipeSignalIgnored) {
+      std::signal(SIGPIPE, pfnPipeSignalBefore);
+      bPipeSignalIgnored = false;
+    }
   } else {
     closeOutputStream(p->pOut);
     if (p->bLaunchViewer) {

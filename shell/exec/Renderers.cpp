@@ -7,6 +7,8 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "shell/core/ShellContext.h"
 #include "shell/exec/Columnar.h"
@@ -19,8 +21,15 @@ namespace {
 // Widths of the eight columns of a bytecode listing in the explain layout.
 constexpr int aExplainWidth[8] = {4, 13, 4, 4, 4, 13, 2, 13};
 
+// The shell is single-threaded: its streams need no locking per write.
 inline void put(FILE* out, const char* z) {
-  std::fputs(z, out);
+  fputs_unlocked(z, out);
+}
+inline void putChar(char c, FILE* out) {
+  putc_unlocked(c, out);
+}
+inline void putBytes(FILE* out, const char* z, size_t n) {
+  fwrite_unlocked(z, 1, n, out);
 }
 
 inline bool isDigit(char c) {
@@ -46,6 +55,14 @@ inline bool writeInfinity(FILE* out, double r) {
   return true;
 }
 
+// The engine's formatter drops the sign of a negative zero; an SQL literal
+// must keep it so that the value reads back the same.
+inline bool writeNegativeZero(FILE* out, double r) {
+  if (r != 0 || !std::signbit(r)) return false;
+  put(out, "-0.0");
+  return true;
+}
+
 // A column name as an SQL identifier: double-quoted with inner double quotes
 // doubled when it needs quoting.
 void writeIdentifier(FILE* out, const char* zName) {
@@ -53,12 +70,12 @@ void writeIdentifier(FILE* out, const char* zName) {
     put(out, zName);
     return;
   }
-  std::putc('"', out);
+  putChar('"', out);
   for (const char* z = zName; *z; z++) {
-    if (*z == '"') std::putc('"', out);
-    std::putc(*z, out);
+    if (*z == '"') putChar('"', out);
+    putChar(*z, out);
   }
-  std::putc('"', out);
+  putChar('"', out);
 }
 
 void renderLine(ShellContext* p, int nArg, char** azArg, char** azCol) {
@@ -90,9 +107,9 @@ void renderList(ShellContext* p, int nArg, char** azArg, char** azCol) {
     if (i == nArg - 1) {
       put(out, p->zRowSep);
     } else if (nColSep == 1) {
-      std::putc(zColSep[0], out);
+      putChar(zColSep[0], out);
     } else {
-      std::fwrite(zColSep, 1, nColSep, out);
+      putBytes(out, zColSep, nColSep);
     }
   }
 }
@@ -211,12 +228,12 @@ void renderInsert(ShellContext* p, int nArg, char** azArg, char** azCol, int* ai
   put(out, "INSERT INTO ");
   put(out, p->zInsertTable ? p->zInsertTable : "");
   if (p->bHeaders) {
-    std::putc('(', out);
+    putChar('(', out);
     for (int i = 0; i < nArg; i++) {
-      if (i > 0) std::putc(',', out);
+      if (i > 0) putChar(',', out);
       writeIdentifier(out, azCol[i] ? azCol[i] : "");
     }
-    std::putc(')', out);
+    putChar(')', out);
   }
   p->nRowsShown++;
   for (int i = 0; i < nArg; i++) {
@@ -234,7 +251,7 @@ void renderInsert(ShellContext* p, int nArg, char** azArg, char** azCol, int* ai
       put(out, azArg[i]);
     } else if (eType == SQLITE_FLOAT) {
       double r = sqlite3_column_double(pStmt, i);
-      if (writeInfinity(out, r)) continue;
+      if (writeInfinity(out, r) || writeNegativeZero(out, r)) continue;
       // Only a double within the 64-bit range can be compared with its
       // truncation; anything larger takes the general form.
       if (fitsInt64(r)) {
@@ -282,7 +299,7 @@ void renderQuote(ShellContext* p, int nArg, char** azArg, char** azCol, int* aiT
     } else if (eType == SQLITE_FLOAT) {
       // The formatter writes infinities as "Inf", which is no SQL literal.
       double r = sqlite3_column_double(pStmt, i);
-      if (!writeInfinity(out, r)) writeFloat20(out, r);
+      if (!writeInfinity(out, r) && !writeNegativeZero(out, r)) writeFloat20(out, r);
     } else if (eType == SQLITE_BLOB && pStmt) {
       writeHexBlob(out, sqlite3_column_blob(pStmt, i), sqlite3_column_bytes(pStmt, i));
     } else if (isNumberText(azArg[i], nullptr)) {
@@ -294,14 +311,54 @@ void renderQuote(ShellContext* p, int nArg, char** azArg, char** azCol, int* aiT
   put(out, p->zRowSep);
 }
 
+// The keys of the json objects, each written as "name": (with the comma that
+// separates it from the previous member).  They are made once and reused for
+// every row while the column names stay the same.
+class JsonKeys {
+ public:
+  const std::string& key(int i) const { return aKey_[static_cast<size_t>(i)]; }
+
+  void prepare(int nArg, char** azCol) {
+    if (matches(nArg, azCol)) return;
+    aName_.clear();
+    aKey_.clear();
+    for (int i = 0; i < nArg; i++) {
+      aName_.emplace_back(azCol[i] ? azCol[i] : "");
+      char* zBuf = nullptr;
+      size_t nBuf = 0;
+      FILE* mem = open_memstream(&zBuf, &nBuf);
+      if (mem == nullptr) exitOutOfMemory();
+      if (i > 0) std::fputc(',', mem);
+      writeJsonString(mem, azCol[i], -1);
+      std::fputc(':', mem);
+      std::fclose(mem);
+      aKey_.emplace_back(zBuf, nBuf);
+      std::free(zBuf);
+    }
+  }
+
+ private:
+  bool matches(int nArg, char** azCol) const {
+    if (aName_.size() != static_cast<size_t>(nArg)) return false;
+    for (int i = 0; i < nArg; i++) {
+      if (aName_[static_cast<size_t>(i)] != (azCol[i] ? azCol[i] : "")) return false;
+    }
+    return true;
+  }
+
+  std::vector<std::string> aName_;
+  std::vector<std::string> aKey_;
+};
+
 void renderJson(ShellContext* p, int nArg, char** azArg, char** azCol, int* aiType) {
+  static JsonKeys keys;
+  keys.prepare(nArg, azCol);
   FILE* out = p->pOut;
   sqlite3_stmt* pStmt = p->pCurStmt;
   put(out, p->nRowsShown++ == 0 ? "[{" : ",\n{");
   for (int i = 0; i < nArg; i++) {
-    if (i > 0) std::putc(',', out);
-    writeJsonString(out, azCol[i], -1);
-    std::putc(':', out);
+    const std::string& zKey = keys.key(i);
+    putBytes(out, zKey.data(), zKey.size());
     int eType = aiType ? aiType[i] : 0;
     if (azArg[i] == nullptr || eType == SQLITE_NULL) {
       put(out, "null");
@@ -321,7 +378,7 @@ void renderJson(ShellContext* p, int nArg, char** azArg, char** azCol, int* aiTy
       writeJsonString(out, azArg[i], -1);
     }
   }
-  std::putc('}', out);
+  putChar('}', out);
 }
 
 }  // namespace

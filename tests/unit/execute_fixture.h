@@ -12,12 +12,24 @@
 
 class ShellRun : public testing::Test {
  protected:
+  // The record as initShellContext leaves it.  The engine keeps the address of
+  // the record it was configured with (for its log callback), so that one
+  // lives as long as the process and each test starts from a copy.
+  static const ShellContext& initialRecord() {
+    static ShellContext initial;
+    static bool bDone = false;
+    if (!bDone) {
+      testing::internal::CaptureStdout();
+      initShellContext(&initial);
+      testing::internal::GetCapturedStdout();
+      bDone = true;
+    }
+    return initial;
+  }
+
   void SetUp() override {
-    // initShellContext warns on standard output when the engine is already
-    // initialized (every test after the first); keep that out of the log.
-    testing::internal::CaptureStdout();
-    initShellContext(&s);
-    testing::internal::GetCapturedStdout();
+    s = initialRecord();
+    s.pConn = &s.aConn[0];
     ASSERT_EQ(sqlite3_open(":memory:", &s.db), SQLITE_OK);
   }
   void TearDown() override {

@@ -23,7 +23,8 @@ struct Value {
       case SQLITE_INTEGER:
         return i == o.i;
       case SQLITE_FLOAT:
-        return r == o.r;
+        // Bit for bit: a negative zero must keep its sign.
+        return std::memcmp(&r, &o.r, sizeof(r)) == 0;
       case SQLITE_TEXT:
       case SQLITE_BLOB:
         return z == o.z;
@@ -500,7 +501,8 @@ TEST_F(ShellRun, InsertModeFloatForms) {
     const char* zWant;
   } cases[] = {
       {"2.0", "2.0"},
-      {"-0.0", "0.0"},
+      {"-0.0", "-0.0"},
+      {"0.0", "0.0"},
       {"1e18", "1000000000000000000.0"},
       {"-9223372036854775808.0", "-9223372036854775808.0"},
       {"9223372036854775808.0", "9223372036854775807.8"},
@@ -669,9 +671,9 @@ TEST_F(ShellRun, CsvOutputParsesAndMatchesTheValues) {
 TEST_F(ShellRun, QuoteModeWritesSqlLiterals) {
   setMode(MODE_Quote, ",", "\n");
   s.bHeaders = 1;
-  EXPECT_EQ(run("SELECT 0.1 AS \"it's\", 'a''b' || char(10), x'00ff', NULL, 1e999, 7;"),
-            "'it''s','''a''''b'' || char(10)','x''00ff''','NULL','1e999','7'\n"
-            "0.10000000000000000555,'a''b\n',X'00ff',NULL,1e999,7\n");
+  EXPECT_EQ(run("SELECT 0.1 AS \"it's\", 'a''b' || char(10), x'00ff', NULL, 1e999, 7, -0.0;"),
+            "'it''s','''a''''b'' || char(10)','x''00ff''','NULL','1e999','7','-0.0'\n"
+            "0.10000000000000000555,'a''b\n',X'00ff',NULL,1e999,7,-0.0\n");
 }
 
 TEST_F(ShellRun, LineModePadsNamesToTheWidest) {

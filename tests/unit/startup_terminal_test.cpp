@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <sqlite3.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -365,6 +366,27 @@ TEST(Interrupt, SigintStopsALongStatementAndEndsScriptInput) {
   EXPECT_EQ(WEXITSTATUS(status), 1);
   EXPECT_EQ(out, "started\n");
   EXPECT_EQ(err.rfind("Runtime error near line 2: interrupted", 0), 0u) << err;
+}
+
+TEST(DebugBreak, NonInteractiveShellStopsWithSigtrap) {
+  REQUIRE_SHELL();
+  std::string exe = shellPath();
+  pid_t pid = fork();
+  if (pid == 0) {
+    int devNull = open("/dev/null", O_RDWR);
+    dup2(devNull, 0);
+    dup2(devNull, 1);
+    dup2(devNull, 2);
+    rlimit noCore{0, 0};
+    setrlimit(RLIMIT_CORE, &noCore);  // the trap must not leave a core file
+    setenv("SQLITE_DEBUG_BREAK", "1", 1);
+    execl(exe.c_str(), "sqlsh", ":memory:", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFSIGNALED(status));
+  EXPECT_EQ(WTERMSIG(status), SIGTRAP);
 }
 
 }  // namespace
