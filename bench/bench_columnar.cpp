@@ -108,6 +108,7 @@ int main(int argc, char** argv) {
               (rGrowth - static_cast<double>(nText)) / static_cast<double>(nCells));
 
   std::fclose(out);
+  std::free(shell.aColWidth);  // the widths the columnar renderer sized
   sqlite3_close(shell.db);
   return 0;
 }
