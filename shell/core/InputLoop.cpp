@@ -156,9 +156,9 @@ int runSqlChunk(ShellContext* p, char* zSql, FILE* in, int iStartLine) {
   if (p->mProgressFlags & 2) p->nProgressCalls = 0;
 
   char* zErrMsg = nullptr;
-  beginTimer();
+  startTimer();
   int rc = runStatements(p, zSql, &zErrMsg);
-  endTimer();
+  stopTimer();
 
   if (rc != 0 || zErrMsg != nullptr) {
     SqlitePtr zOwnedErr(zErrMsg);

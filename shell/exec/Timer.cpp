@@ -60,13 +60,13 @@ bool hasTimer() {
   return readProcessTimes(&t);
 }
 
-void beginTimer() {
+void startTimer() {
   if (!bTimer) return;
   readProcessTimes(&startTimes);
   iStartMillis = clockMillis();
 }
 
-void endTimer() {
+void stopTimer() {
   if (!bTimer) return;
   sqlite3_int64 iEndMillis = clockMillis();
   ProcessTimes endTimes{};

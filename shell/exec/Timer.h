@@ -2,5 +2,5 @@
 #pragma once
 
 bool hasTimer();
-void beginTimer();
-void endTimer();
+void startTimer();
+void stopTimer();

@@ -12,10 +12,10 @@ namespace {
 std::string timedOutput(int bOn) {
   bTimer = bOn;
   testing::internal::CaptureStdout();
-  beginTimer();
+  startTimer();
   volatile double x = 0;
   for (int i = 0; i < 2000000; i++) x = x + i;
-  endTimer();
+  stopTimer();
   bTimer = 0;
   return testing::internal::GetCapturedStdout();
 }
