@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "shell/commands/Commands.h"
+#include "shell/commands/Dispatch.h"
 #include "shell/core/OpenDatabase.h"
 #include "shell/core/ShellContext.h"
 #include "shell/exec/Execute.h"
@@ -188,8 +189,10 @@ int doFullschema(ShellContext* p, int nArg, char** azArg) {
 
 int doTables(ShellContext* p, int nArg, char** azArg) {
   openDatabase(p, 0);
+  // The two failures of building the query end the command at once, without
+  // the end-of-command steps.
   StmtPtr pStmt = prepareStmt(p->db, "PRAGMA database_list");
-  if (!pStmt) return reportDatabaseError(p->db);
+  if (!pStmt) return reportDatabaseError(p->db) | dotSkipEndSteps;
   bool bIndexes = azArg[0][0] == 'i';
   if (bIndexes && nArg > 2) {
     printConsole(stderr, "Usage: .indexes ?LIKE-PATTERN?\n");
@@ -225,7 +228,7 @@ int doTables(ShellContext* p, int nArg, char** azArg) {
     pStmt = prepareStmt(p->db, s.z, &rc);
   }
   textFree(&s);
-  if (rc != SQLITE_OK) return reportDatabaseError(p->db);
+  if (rc != SQLITE_OK) return reportDatabaseError(p->db) | dotSkipEndSteps;
 
   sqlite3_bind_text(pStmt.get(), 1, nArg > 1 ? azArg[1] : "%", -1, SQLITE_TRANSIENT);
   std::vector<std::string> azResult;
