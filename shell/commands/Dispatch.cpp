@@ -19,7 +19,7 @@ constexpr MatchRule X = MatchRule::Exact;
 // The dispatch chain, tested first to last; an abbreviation selects the
 // earliest command it abbreviates.  Commands sharing a handler have one row
 // per word.  Rows without a handler are commands not present in this build.
-const DotCommandRow dotCommands[] = {
+const DotCommandRow dispatchOrder[] = {
     {"auth", 1, P, nullptr},
     {"backup", 3, P, nullptr},
     {"save", 3, P, nullptr},
@@ -102,12 +102,12 @@ bool isSpace(char c) {
 }  // namespace
 
 std::span<const DotCommandRow> dotCommandRows() {
-  return dotCommands;
+  return dispatchOrder;
 }
 
 const DotCommandRow* findDotCommand(const char* zWord) {
   int n = textLength(zWord);
-  for (const auto& row : dotCommands) {
+  for (const auto& row : dispatchOrder) {
     if (rowAccepts(row, zWord, n)) return &row;
   }
   return nullptr;

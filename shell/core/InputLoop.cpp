@@ -18,20 +18,17 @@
 
 namespace {
 
-// Bits of the scan state above the low byte (the awaited closing character).
-constexpr int scanHasContent = 0x100;
-constexpr int scanEndsWithSemicolon = 0x200;
 constexpr int scanWaitMask = 0xff;
 
 constexpr int maxInputDepth = 25;
 
 // Nothing but white space, comments and semicolons so far, and not inside anything.
 bool isPlainWhite(int state) {
-  return (state & ~scanEndsWithSemicolon) == 0;
+  return (state & ~endsWithSemicolon) == 0;
 }
 // Not inside anything, and the last significant character was a semicolon.
-bool endsWithSemicolon(int state) {
-  return (state & ~scanHasContent) == scanEndsWithSemicolon;
+bool isAtSemicolon(int state) {
+  return (state & ~hasContent) == endsWithSemicolon;
 }
 
 bool isSpace(char c) {
@@ -75,7 +72,7 @@ char* readLine(FILE* in, char* zPrior, int isContinuation) {
   return getLine(zPrior, stdin);
 }
 
-int scanLine(const char* zLine, int state) {
+LineScanState scanLine(const char* zLine, LineScanState state) {
   char cWait = static_cast<char>(state & scanWaitMask);
   const char* z = zLine;
   while (true) {
@@ -90,21 +87,21 @@ int scanLine(const char* zLine, int state) {
           continue;
         }
         if (c == ';') {
-          state |= scanEndsWithSemicolon;
+          state |= endsWithSemicolon;
           continue;
         }
         if (c == '/' && *z == '*') {
           z++;
           cWait = '*';
-          state = (state & (scanHasContent | scanEndsWithSemicolon)) | '*';
+          state = (state & (hasContent | endsWithSemicolon)) | '*';
           break;
         }
         if (c == '\'' || c == '"' || c == '`' || c == '[') {
           cWait = c == '[' ? ']' : c;
-          state = scanHasContent | static_cast<unsigned char>(cWait);
+          state = hasContent | static_cast<unsigned char>(cWait);
           break;
         }
-        state = (state & ~scanEndsWithSemicolon) | scanHasContent;
+        state = (state & ~endsWithSemicolon) | hasContent;
       }
       if (c == 0) return state;
     }
@@ -119,7 +116,7 @@ int scanLine(const char* zLine, int state) {
         z++;  // a doubled quote stays inside
         continue;
       }
-      state &= scanHasContent | scanEndsWithSemicolon;
+      state &= hasContent | endsWithSemicolon;
       cWait = 0;
       break;
     }
@@ -259,7 +256,7 @@ int processInput(ShellContext* p) {
       nSql += nLine;
     }
 
-    if (nSql > 0 && endsWithSemicolon(state) && sqlite3_complete(zSql)) {
+    if (nSql > 0 && isAtSemicolon(state) && sqlite3_complete(zSql)) {
       echoInput(p, zSql);
       nErrCount += runSqlChunk(p, zSql, p->pIn, iStartLine);
       nSql = 0;

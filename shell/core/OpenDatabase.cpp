@@ -214,8 +214,8 @@ void openDatabase(ShellContext* p, int openFlags) {
       if (zOpen[0] == 0 || std::strcmp(zOpen, ":memory:") == 0) {
         p->eOpenMode = OPEN_Normal;
       } else {
-        p->eOpenMode = static_cast<unsigned char>(
-            detectDatabaseKind(zOpen, (openFlags & OPEN_DB_ZIPFILE) != 0));
+        p->eOpenMode =
+            static_cast<unsigned char>(detectDatabaseKind(zOpen, (openFlags & zipDefault) != 0));
       }
     }
     switch (p->eOpenMode) {
@@ -240,7 +240,7 @@ void openDatabase(ShellContext* p, int openFlags) {
     if (p->db == nullptr || sqlite3_errcode(p->db) != SQLITE_OK) {
       printConsole(stderr, "Error: unable to open database \"%s\": %s\n", zOpen,
                    p->db ? sqlite3_errmsg(p->db) : "out of memory");
-      if ((openFlags & OPEN_DB_KEEPALIVE) == 0) std::exit(1);
+      if ((openFlags & keepAlive) == 0) std::exit(1);
       // The failed handle is released; Ctrl-C must not reach it afterwards.
       sqlite3_close(p->db);
       p->db = nullptr;

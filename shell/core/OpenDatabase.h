@@ -8,8 +8,8 @@ struct ShellContext;
 
 // Flags of openDatabase.
 enum : int {
-  OPEN_DB_KEEPALIVE = 0x001,  // fall back to :memory: instead of exiting
-  OPEN_DB_ZIPFILE = 0x002,    // an unknown *.zip file counts as a zip archive
+  keepAlive = 0x001,   // fall back to :memory: instead of exiting
+  zipDefault = 0x002,  // an unknown *.zip file counts as a zip archive
 };
 
 // Opens p->db when it is null; installs the safe-mode authorizer when needed.

@@ -22,13 +22,14 @@ void onInterrupt() {
   if (db != nullptr) sqlite3_interrupt(db);
 }
 
-static void onSigint(int) {
+// The Ctrl-C (SIGINT) handler.
+static void onCtrlEvent(int) {
   onInterrupt();
 }
 
 void installInterruptHandler() {
   struct sigaction action {};
-  action.sa_handler = onSigint;
+  action.sa_handler = onCtrlEvent;
   sigemptyset(&action.sa_mask);
   // Restart interrupted reads: a Ctrl-C at the prompt must not look like the
   // end of input.

@@ -11,9 +11,6 @@
 
 namespace {
 
-constexpr int hasContent = 0x100;
-constexpr int endsWithSemicolon = 0x200;
-
 struct ScanCase {
   const char* zLine;
   int inState;

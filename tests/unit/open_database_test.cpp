@@ -229,7 +229,7 @@ TEST_F(OpenDatabaseTest, ZipModeGivesAnEmptyMemoryDatabase) {
 
 TEST_F(OpenDatabaseTest, FailedOpenKeepsAliveWithMemoryDatabase) {
   testing::internal::CaptureStderr();
-  open(path("x.db"), OPEN_AppendVfs, OPEN_DB_KEEPALIVE);
+  open(path("x.db"), OPEN_AppendVfs, keepAlive);
   std::string err = testing::internal::GetCapturedStderr();
   EXPECT_EQ(err, "Error: unable to open database \"" + path("x.db") + "\": no such vfs: apndvfs\n");
   ASSERT_NE(ctx.db, nullptr);
