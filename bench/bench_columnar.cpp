@@ -9,58 +9,32 @@
 //
 //   bench_columnar [rows] [runs]
 #include <sqlite3.h>
-#include <sys/resource.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
 
+#include "BenchCommon.h"
 #include "shell/core/ShellContext.h"
 #include "shell/exec/Execute.h"
 
 namespace {
 
+using bench::median;
+using bench::peakRssKiB;
+
 constexpr const char* zQuery = "SELECT * FROM t";
 constexpr int nColumns = 5;
 
-double seconds(std::chrono::steady_clock::time_point t0) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-}
-
-long peakRssKiB() {
-  rusage ru{};
-  getrusage(RUSAGE_SELF, &ru);
-  return ru.ru_maxrss;
-}
-
-double median(std::vector<double> a) {
-  std::sort(a.begin(), a.end());
-  return a[a.size() / 2];
-}
-
 bool buildTable(sqlite3* db, int nRows) {
-  char* zSql = sqlite3_mprintf(
-      "CREATE TABLE t(i INTEGER, f REAL, s TEXT, m TEXT, n INTEGER);"
-      "WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c WHERE x < %d)"
-      "INSERT INTO t SELECT"
-      "  (x * 7919) %% 1000003 - 500000,"
-      "  x * 0.37 + 1.0 / x,"
-      "  'k' || (x %% 1000),"
-      "  'customer ' || x || ', account ' || (x * 31 %% 99991) || ', ok',"
-      "  CASE WHEN x %% 3 = 0 THEN NULL ELSE x END"
-      " FROM c;",
-      nRows);
-  char* zErr = nullptr;
-  int rc = sqlite3_exec(db, zSql, nullptr, nullptr, &zErr);
-  sqlite3_free(zSql);
-  if (rc != SQLITE_OK) {
-    std::fprintf(stderr, "building the table failed: %s\n", zErr);
-    sqlite3_free(zErr);
-    return false;
-  }
-  return true;
+  return bench::buildTable(db, "CREATE TABLE t(i INTEGER, f REAL, s TEXT, m TEXT, n INTEGER);",
+                           "  (x * 7919) % 1000003 - 500000,"
+                           "  x * 0.37 + 1.0 / x,"
+                           "  'k' || (x % 1000),"
+                           "  'customer ' || x || ', account ' || (x * 31 % 99991) || ', ok',"
+                           "  CASE WHEN x % 3 = 0 THEN NULL ELSE x END",
+                           nRows);
 }
 
 // Bytes of text the result's values hold (what the cells must store).
@@ -76,16 +50,11 @@ long long textBytes(sqlite3* db) {
   return n;
 }
 
+// Wall-clock time of one rendering.
 double runShell(ShellContext* p, FILE* out) {
   auto t0 = std::chrono::steady_clock::now();
-  p->pOut = out;
-  char* zErr = nullptr;
-  if (runStatements(p, zQuery, &zErr) != SQLITE_OK) {
-    std::fprintf(stderr, "runStatements failed: %s\n", zErr ? zErr : "");
-    std::exit(1);
-  }
-  std::fflush(out);
-  return seconds(t0);
+  bench::renderQuery(p, out, zQuery);
+  return bench::secondsSince(t0);
 }
 
 }  // namespace
@@ -139,6 +108,7 @@ int main(int argc, char** argv) {
               (rGrowth - static_cast<double>(nText)) / static_cast<double>(nCells));
 
   std::fclose(out);
+  std::free(shell.aColWidth);  // the widths the columnar renderer sized
   sqlite3_close(shell.db);
   return 0;
 }

@@ -12,51 +12,35 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
-#include <string>
 #include <vector>
 
+#include "BenchCommon.h"
 #include "shell/commands/Commands.h"
 #include "shell/core/ShellContext.h"
 
 namespace {
 
+using bench::cpuSeconds;
+using bench::median;
+
 constexpr const char* zSelect = "SELECT i,f,s,n,b FROM t";
-
-// Processor time of this process: the machine is shared, and wall-clock time
-// would mostly measure the neighbours.
-double cpuSeconds() {
-  timespec ts{};
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-}
-
-double median(std::vector<double> a) {
-  std::sort(a.begin(), a.end());
-  return a[a.size() / 2];
-}
 
 bool buildDatabase(const char* zPath, int nRows) {
   sqlite3* db = nullptr;
   if (sqlite3_open(zPath, &db) != SQLITE_OK) return false;
-  char* zSql = sqlite3_mprintf(
+  int rc = bench::fillTable(
+      db,
       "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF;"
-      "CREATE TABLE t(i INTEGER, f REAL, s TEXT, n INTEGER, b BLOB);"
-      "WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c WHERE x < %d)"
-      "INSERT INTO t SELECT"
-      "  (x * 7919) %% 1000003 - 500000,"
+      "CREATE TABLE t(i INTEGER, f REAL, s TEXT, n INTEGER, b BLOB);",
+      "  (x * 7919) % 1000003 - 500000,"
       "  x * 0.37 + 1.0 / x,"
-      "  'customer ' || x || CASE WHEN x %% 5 = 0 THEN ' O''Brien' ELSE ', street 12' END,"
-      "  CASE WHEN x %% 3 = 0 THEN NULL ELSE x END,"
-      "  CASE WHEN x %% 4 = 0 THEN NULL ELSE randomblob(8) END"
-      " FROM c;",
-      nRows);
-  int rc = sqlite3_exec(db, zSql, nullptr, nullptr, nullptr);
-  sqlite3_free(zSql);
+      "  'customer ' || x || CASE WHEN x % 5 = 0 THEN ' O''Brien' ELSE ', street 12' END,"
+      "  CASE WHEN x % 3 = 0 THEN NULL ELSE x END,"
+      "  CASE WHEN x % 4 = 0 THEN NULL ELSE randomblob(8) END",
+      nRows, nullptr);
   sqlite3_close(db);
   return rc == SQLITE_OK;
 }

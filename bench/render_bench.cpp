@@ -10,64 +10,35 @@
 //
 //   render_bench [rows] [runs] [mode]     (mode: only that one, e.g. for a profiler)
 #include <sqlite3.h>
-#include <sys/resource.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <vector>
 
+#include "BenchCommon.h"
 #include "shell/core/ShellContext.h"
 #include "shell/exec/Execute.h"
 
 namespace {
 
+using bench::cpuSeconds;
+using bench::median;
+using bench::peakRssKiB;
+
 constexpr const char* zQuery = "SELECT * FROM t";
 
-// Processor time of this process: the machine is shared, and wall-clock time
-// would mostly measure the neighbours.
-double cpuSeconds() {
-  timespec ts{};
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-}
-
-long peakRssKiB() {
-  rusage ru{};
-  getrusage(RUSAGE_SELF, &ru);
-  return ru.ru_maxrss;
-}
-
-double median(std::vector<double> a) {
-  std::sort(a.begin(), a.end());
-  return a[a.size() / 2];
-}
-
 bool buildTable(sqlite3* db, int nRows) {
-  char* zSql = sqlite3_mprintf(
-      "CREATE TABLE t(i INTEGER, f REAL, s TEXT, l TEXT, n INTEGER, b BLOB);"
-      "WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c WHERE x < %d)"
-      "INSERT INTO t SELECT"
-      "  (x * 7919) %% 1000003 - 500000,"
-      "  x * 0.37 + 1.0 / x,"
-      "  'k' || (x %% 1000),"
-      "  'Long text, with \"quotes\", commas, and more: row ' || x ||"
-      "    ', lorem ipsum dolor sit amet, consectetur adipiscing elit',"
-      "  CASE WHEN x %% 3 = 0 THEN NULL ELSE x END,"
-      "  CASE WHEN x %% 4 = 0 THEN NULL ELSE randomblob(8) END"
-      " FROM c;",
-      nRows);
-  char* zErr = nullptr;
-  int rc = sqlite3_exec(db, zSql, nullptr, nullptr, &zErr);
-  sqlite3_free(zSql);
-  if (rc != SQLITE_OK) {
-    std::fprintf(stderr, "building the table failed: %s\n", zErr);
-    sqlite3_free(zErr);
-    return false;
-  }
-  return true;
+  return bench::buildTable(db,
+                           "CREATE TABLE t(i INTEGER, f REAL, s TEXT, l TEXT, n INTEGER, b BLOB);",
+                           "  (x * 7919) % 1000003 - 500000,"
+                           "  x * 0.37 + 1.0 / x,"
+                           "  'k' || (x % 1000),"
+                           "  'Long text, with \"quotes\", commas, and more: row ' || x ||"
+                           "    ', lorem ipsum dolor sit amet, consectetur adipiscing elit',"
+                           "  CASE WHEN x % 3 = 0 THEN NULL ELSE x END,"
+                           "  CASE WHEN x % 4 = 0 THEN NULL ELSE randomblob(8) END",
+                           nRows);
 }
 
 // The bare loop: step, take each value's text, write it with fwrite.
@@ -92,13 +63,7 @@ double runBaseline(sqlite3* db, FILE* out) {
 
 double runShell(ShellContext* p, FILE* out) {
   double t0 = cpuSeconds();
-  p->pOut = out;
-  char* zErr = nullptr;
-  if (runStatements(p, zQuery, &zErr) != SQLITE_OK) {
-    std::fprintf(stderr, "runStatements failed: %s\n", zErr ? zErr : "");
-    std::exit(1);
-  }
-  std::fflush(out);
+  bench::renderQuery(p, out, zQuery);
   return cpuSeconds() - t0;
 }
 
