@@ -106,21 +106,18 @@ inline size_t runLength(const ImportReader* p, int a, int b, int c) {
   return static_cast<size_t>(q - s);
 }
 
-// Common start of both readers: false (with iTerm -1) when there is nothing
-// more to read.  Otherwise *pc holds the first byte, or -1 for an empty last
-// field after a column separator at the end of input.
+// Common start of both readers: false (with iTerm -1) at the end of input or
+// after Ctrl-C.  Otherwise *pc holds the first byte of the field.
 bool startField(ImportReader* p, int* pc) {
-  const bool bAfterColSep = p->bAfterColSep;
   p->nField = 0;
   p->bFieldTooLong = false;
   p->bFieldHasNul = false;
-  p->bAfterColSep = false;
   if (nInterrupts) {
     p->iTerm = -1;
     return false;
   }
   *pc = nextByte(p);
-  if (*pc < 0 && !bAfterColSep) {
+  if (*pc < 0) {
     p->iTerm = -1;
     return false;
   }
@@ -131,7 +128,6 @@ char* finishField(ImportReader* p, int cTerm) {
   p->iTerm = cTerm;
   terminateField(p);
   p->bStarted = 1;
-  p->bAfterColSep = cTerm == p->iColSep;
   return p->zField;
 }
 

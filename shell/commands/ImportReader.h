@@ -31,7 +31,6 @@ struct ImportReader {
   int nBlockSize;               // bytes per read from pInput; 0 means nImportBlockSize
   bool bFieldTooLong;           // the last field was cut at nMaxField
   bool bFieldHasNul;            // the last field holds a NUL byte
-  bool bAfterColSep;            // the last field ended at the column separator
   bool bInputDone;              // nothing more comes from pInput
   bool bBlockOwned;             // aBlock is ours to free
   const unsigned char* aBlock;  // input bytes; [iBlock, nBlock) not yet read
@@ -43,7 +42,8 @@ using ImportFieldReader = char* (*)(ImportReader*);
 
 // Reads one field into zField, sets iTerm and returns zField; null at the end
 // of input or when Ctrl-C was pressed (iTerm is then -1).  A column separator
-// right before the end of input still yields one (empty) last field.
+// right before the end of input is followed by no field: the read after it
+// returns null, so that field counts as missing.
 char* readCsvField(ImportReader* p);
 char* readAsciiField(ImportReader* p);
 

