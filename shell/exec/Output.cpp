@@ -25,8 +25,9 @@ struct CsvQuoteSet {
 };
 constexpr CsvQuoteSet csvQuote;
 
+// The shell is single-threaded: its streams need no locking per write.
 inline void writeRun(FILE* out, const char* z, size_t n) {
-  if (n > 0) std::fwrite(z, 1, n, out);
+  if (n > 0) fwrite_unlocked(z, 1, n, out);
 }
 
 // Writes z with every occurrence of c doubled (c included in the runs).
@@ -34,11 +35,11 @@ void writeDoubled(FILE* out, const char* z, char c) {
   while (true) {
     const char* q = std::strchr(z, c);
     if (q == nullptr) {
-      std::fputs(z, out);
+      fputs_unlocked(z, out);
       return;
     }
     writeRun(out, z, static_cast<size_t>(q - z) + 1);
-    std::putc(c, out);
+    putc_unlocked(c, out);
     z = q + 1;
   }
 }
@@ -56,7 +57,7 @@ void printConsole(FILE* out, const char* zFormat, ...) {
     // The common case of one value: no formatting at all.
     const char* z = va_arg(ap, const char*);
     va_end(ap);
-    if (z) std::fputs(z, out);
+    if (z) fputs_unlocked(z, out);
     return;
   }
   bool bOnce = std::strchr(zFormat, 'z') != nullptr;
@@ -75,7 +76,7 @@ void printConsole(FILE* out, const char* zFormat, ...) {
   }
   char* z = checkAlloc(sqlite3_vmprintf(zFormat, ap));
   va_end(ap);
-  std::fputs(z, out);
+  fputs_unlocked(z, out);
   sqlite3_free(z);
 }
 
@@ -110,9 +111,9 @@ const char* findUnusedMarker(const char* z, const char* zA, const char* zB, char
 void writeSqlString(FILE* out, const char* z) {
   if (z == nullptr) z = "";
   setBinaryOutput(out, false);
-  std::putc('\'', out);
+  putc_unlocked('\'', out);
   writeDoubled(out, z, '\'');
-  std::putc('\'', out);
+  putc_unlocked('\'', out);
   setTextOutput(out, false);
 }
 
@@ -121,9 +122,9 @@ void writeSqlStringEscaped(FILE* out, const char* z) {
   setBinaryOutput(out, false);
   size_t nPlain = std::strcspn(z, "'\n\r");
   if (z[nPlain] == 0) {
-    std::putc('\'', out);
+    putc_unlocked('\'', out);
     writeRun(out, z, nPlain);
-    std::putc('\'', out);
+    putc_unlocked('\'', out);
     setTextOutput(out, false);
     return;
   }
@@ -141,45 +142,45 @@ void writeSqlStringEscaped(FILE* out, const char* z) {
   const char* zNL = nullptr;
   const char* zCR = nullptr;
   if (nNL) {
-    std::fputs("replace(", out);
+    fputs_unlocked("replace(", out);
     zNL = findUnusedMarker(z, "\\n", "\\012", zBufNL);
   }
   if (nCR) {
-    std::fputs("replace(", out);
+    fputs_unlocked("replace(", out);
     zCR = findUnusedMarker(z, "\\r", "\\015", zBufCR);
   }
-  std::putc('\'', out);
+  putc_unlocked('\'', out);
   while (*z) {
     size_t n = std::strcspn(z, "'\n\r");
     writeRun(out, z, n);
     z += n;
     if (*z == 0) break;
     if (*z == '\'') {
-      std::fputs("''", out);
+      fputs_unlocked("''", out);
     } else if (*z == '\n') {
-      std::fputs(zNL, out);
+      fputs_unlocked(zNL, out);
     } else {
-      std::fputs(zCR, out);
+      fputs_unlocked(zCR, out);
     }
     z++;
   }
-  std::putc('\'', out);
+  putc_unlocked('\'', out);
   if (nCR) {
-    std::fputs(",'", out);
-    std::fputs(zCR, out);
-    std::fputs("',char(13))", out);
+    fputs_unlocked(",'", out);
+    fputs_unlocked(zCR, out);
+    fputs_unlocked("',char(13))", out);
   }
   if (nNL) {
-    std::fputs(",'", out);
-    std::fputs(zNL, out);
-    std::fputs("',char(10))", out);
+    fputs_unlocked(",'", out);
+    fputs_unlocked(zNL, out);
+    fputs_unlocked("',char(10))", out);
   }
   setTextOutput(out, false);
 }
 
 void writeCString(FILE* out, const char* z) {
   if (z == nullptr) z = "";
-  std::putc('"', out);
+  putc_unlocked('"', out);
   while (*z) {
     // A run of printable ASCII other than the two escaped characters.
     const char* q = z;
@@ -189,19 +190,19 @@ void writeCString(FILE* out, const char* z) {
     unsigned char c = static_cast<unsigned char>(*q);
     switch (c) {
       case '\\':
-        std::fputs("\\\\", out);
+        fputs_unlocked("\\\\", out);
         break;
       case '"':
-        std::fputs("\\\"", out);
+        fputs_unlocked("\\\"", out);
         break;
       case '\t':
-        std::fputs("\\t", out);
+        fputs_unlocked("\\t", out);
         break;
       case '\n':
-        std::fputs("\\n", out);
+        fputs_unlocked("\\n", out);
         break;
       case '\r':
-        std::fputs("\\r", out);
+        fputs_unlocked("\\r", out);
         break;
       default: {
         char zEsc[4] = {'\\', static_cast<char>('0' + (c >> 6)),
@@ -212,13 +213,13 @@ void writeCString(FILE* out, const char* z) {
     }
     z = q + 1;
   }
-  std::putc('"', out);
+  putc_unlocked('"', out);
 }
 
 void writeCsvField(ShellContext* p, const char* z, bool bSep) {
   FILE* out = p->pOut;
   if (z == nullptr) {
-    std::fputs(p->zNullText, out);
+    fputs_unlocked(p->zNullText, out);
   } else {
     bool bQuote = z[0] == 0;
     if (!bQuote) {
@@ -231,14 +232,14 @@ void writeCsvField(ShellContext* p, const char* z, bool bSep) {
     }
     if (!bQuote && p->zColSep[0] != 0 && std::strstr(z, p->zColSep) != nullptr) bQuote = true;
     if (bQuote) {
-      std::putc('"', out);
+      putc_unlocked('"', out);
       writeDoubled(out, z, '"');
-      std::putc('"', out);
+      putc_unlocked('"', out);
     } else {
-      std::fputs(z, out);
+      fputs_unlocked(z, out);
     }
   }
-  if (bSep) std::fputs(p->zColSep, out);
+  if (bSep) fputs_unlocked(p->zColSep, out);
 }
 
 void writeHtmlText(FILE* out, const char* z) {
@@ -249,19 +250,19 @@ void writeHtmlText(FILE* out, const char* z) {
     z += n;
     switch (*z) {
       case '<':
-        std::fputs("&lt;", out);
+        fputs_unlocked("&lt;", out);
         break;
       case '&':
-        std::fputs("&amp;", out);
+        fputs_unlocked("&amp;", out);
         break;
       case '>':
-        std::fputs("&gt;", out);
+        fputs_unlocked("&gt;", out);
         break;
       case '"':
-        std::fputs("&quot;", out);
+        fputs_unlocked("&quot;", out);
         break;
       case '\'':
-        std::fputs("&#39;", out);
+        fputs_unlocked("&#39;", out);
         break;
       default:
         return;
@@ -276,7 +277,7 @@ namespace {
 // bEscapeHigh, bytes from 0x80 up are written as \u00XX so that a blob of any
 // bytes still gives valid UTF-8 JSON.
 void writeJson(FILE* out, const unsigned char* z, int n, bool bEscapeHigh) {
-  std::putc('"', out);
+  putc_unlocked('"', out);
   int iRun = 0;
   for (int i = 0; i < n; i++) {
     unsigned char c = z[i];
@@ -319,7 +320,7 @@ void writeJson(FILE* out, const unsigned char* z, int n, bool bEscapeHigh) {
     writeRun(out, zEsc, static_cast<size_t>(nEsc));
   }
   writeRun(out, reinterpret_cast<const char*>(z) + iRun, static_cast<size_t>(n - iRun));
-  std::putc('"', out);
+  putc_unlocked('"', out);
 }
 
 }  // namespace
@@ -338,7 +339,7 @@ void writeJsonBlob(FILE* out, const void* pBlob, int nBlob) {
 void writeHexBlob(FILE* out, const void* pBlob, int nBlob) {
   const unsigned char* a = static_cast<const unsigned char*>(pBlob);
   if (a == nullptr || nBlob < 0) nBlob = 0;
-  std::fputs("X'", out);
+  fputs_unlocked("X'", out);
   char zBuf[512];
   int nBuf = 0;
   for (int i = 0; i < nBlob; i++) {
@@ -350,5 +351,5 @@ void writeHexBlob(FILE* out, const void* pBlob, int nBlob) {
     }
   }
   writeRun(out, zBuf, static_cast<size_t>(nBuf));
-  std::putc('\'', out);
+  putc_unlocked('\'', out);
 }
