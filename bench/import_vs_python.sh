@@ -1,5 +1,5 @@
 #!/bin/bash
-# .import against Python's csv module with sqlite3 executemany in one
+# .import against Python's csv module with executemany of its SQLite binding in one
 # transaction, on the same ~100 MB, 1,000,000-row CSV file, loading a new
 # table of a database file.  Prints wall and CPU (user+system) seconds, the
 # best of RUNS runs each, and the ratios (target: Python / .import >= 1.5).

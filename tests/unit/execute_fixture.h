@@ -57,6 +57,11 @@ class ShellRun : public testing::Test {
     if (pErr) *pErr = zErr ? zErr : "";
     sqlite3_free(zErr);
     s.pOut = nullptr;
+    return readBackAndClose(out);
+  }
+
+  // Everything written to a temporary file, which is then closed.
+  static std::string readBackAndClose(FILE* out) {
     std::fflush(out);
     std::rewind(out);
     std::string result;

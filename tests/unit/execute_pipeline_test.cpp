@@ -209,12 +209,7 @@ TEST_F(ShellRun, PlanTreeStopsAfterThirtyTwoLevels) {
   for (int i = 1; i <= 40; i++) planAppend(&s, i, i - 1, ("L" + std::to_string(i)).c_str());
   planRender(&s);
   EXPECT_EQ(s.planTree.pFirst, nullptr);
-  std::rewind(out);
-  std::string got;
-  char buf[8192];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof(buf), out)) > 0) got.append(buf, n);
-  std::fclose(out);
+  std::string got = readBackAndClose(out);
   std::string want = "QUERY PLAN\n";
   for (int i = 1; i <= 32; i++) {
     want += std::string(3 * (i - 1), ' ') + "`--L" + std::to_string(i) + "\n";
@@ -233,11 +228,7 @@ TEST_F(ShellRun, PlanHeadingRowReplacesTheTitle) {
   planAppend(&s, 4, 0, "SCAN c");
   planAppend(&s, 5, 0, nullptr);
   planRender(&s);
-  std::rewind(out);
-  char buf[512];
-  size_t n = std::fread(buf, 1, sizeof(buf), out);
-  std::fclose(out);
-  EXPECT_EQ(std::string(buf, n), "TRIGGER tr\n|--SCAN a\n|  `--SCAN b\n`--SCAN c\n");
+  EXPECT_EQ(readBackAndClose(out), "TRIGGER tr\n|--SCAN a\n|  `--SCAN b\n`--SCAN c\n");
 }
 
 TEST_F(ShellRun, BindsParametersFromTheParameterTable) {
@@ -263,9 +254,5 @@ TEST_F(ShellRun, RowCallbackRendersWithoutTypes) {
   s.nRowsShown = 0;
   ASSERT_EQ(sqlite3_exec(s.db, "SELECT 1.5 AS a, 'x\"y' AS b", rowCallback, &s, nullptr),
             SQLITE_OK);
-  std::rewind(out);
-  char buf[512];
-  size_t n = std::fread(buf, 1, sizeof(buf), out);
-  std::fclose(out);
-  EXPECT_EQ(std::string(buf, n), "a|b\n1|\n[{\"a\":1.5,\"b\":\"x\\\"y\"}");
+  EXPECT_EQ(readBackAndClose(out), "a|b\n1|\n[{\"a\":1.5,\"b\":\"x\\\"y\"}");
 }
