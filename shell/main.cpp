@@ -1,5 +1,5 @@
 // sqlsh: the interactive SQL shell.
-#include "shell/core/Startup.h"
+#include "shell/app/Startup.h"
 
 int main(int argc, char** argv) {
   return shellMain(argc, argv);

@@ -9,7 +9,7 @@
 #include "shell/core/ArgParsers.h"
 #include "shell/core/ShellContext.h"
 #include "shell/exec/Execute.h"
-#include "shell/exec/Output.h"
+#include "shell/core/Output.h"
 #include "shell/exec/Timer.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include "shell/core/ArgParsers.h"
 #include "shell/core/OpenDatabase.h"
 #include "shell/core/ShellContext.h"
-#include "shell/exec/Output.h"
+#include "shell/core/Output.h"
 
 namespace {
 

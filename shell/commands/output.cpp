@@ -7,7 +7,7 @@
 #include "shell/commands/Dispatch.h"
 #include "shell/core/Redirect.h"
 #include "shell/core/ShellContext.h"
-#include "shell/exec/Output.h"
+#include "shell/core/Output.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include "shell/core/OpenDatabase.h"
 #include "shell/core/ShellContext.h"
 #include "shell/exec/Execute.h"
-#include "shell/exec/Output.h"
+#include "shell/core/Output.h"
 
 namespace {
 

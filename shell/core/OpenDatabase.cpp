@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "shell/core/ShellContext.h"
-#include "shell/exec/Output.h"
+#include "shell/core/Output.h"
 
 AuthorizerFn safeModeAuthorizer = nullptr;
 

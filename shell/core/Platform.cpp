@@ -6,7 +6,6 @@
 #include <cstdio>
 
 #include "shell/core/ShellContext.h"
-#include "shell/core/Startup.h"
 
 bool isTerminal(int fd) {
   return isatty(fd) != 0;

@@ -18,6 +18,9 @@ void debugBreak();
 
 int currentProcessId();
 
+// Prints the text on standard output, highlighted when the output is a terminal.
+void printHighlighted(const char* zText);
+
 // The bright-red escape sequence used by printHighlighted on terminals.
 inline constexpr const char* zHighlightOn = "\x1b[1;31m";
 inline constexpr const char* zHighlightOff = "\x1b[0m";

@@ -8,7 +8,7 @@
 
 #include "shell/core/ShellContext.h"
 #include "shell/exec/Columnar.h"
-#include "shell/exec/Output.h"
+#include "shell/core/Output.h"
 #include "shell/exec/Parameters.h"
 
 namespace {

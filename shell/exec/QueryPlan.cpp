@@ -5,7 +5,7 @@
 
 #include "shell/core/ShellContext.h"
 #include "shell/exec/Execute.h"
-#include "shell/exec/Output.h"
+#include "shell/core/Output.h"
 
 namespace {
 

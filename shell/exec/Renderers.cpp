@@ -13,7 +13,7 @@
 #include "shell/core/ShellContext.h"
 #include "shell/exec/Columnar.h"
 #include "shell/exec/Execute.h"
-#include "shell/exec/Output.h"
+#include "shell/core/Output.h"
 #include "shell/exec/SchemaPrinters.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "shell/core/ShellContext.h"
-#include "shell/exec/Output.h"
+#include "shell/core/Output.h"
 
 namespace {
 

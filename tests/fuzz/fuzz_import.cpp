@@ -20,7 +20,7 @@
 
 #include "shell/commands/ImportColumns.h"
 #include "shell/commands/ImportReader.h"
-#include "shell/exec/Output.h"
+#include "shell/core/Output.h"
 
 // The readers' warnings: formatted (so bad arguments still show up) and dropped.
 void printConsole(FILE*, const char* zFormat, ...) {

@@ -70,8 +70,16 @@ struct RunResult {
 RunResult runShell(const fs::path& dir, const std::vector<std::string>& args,
                    const fs::path& stdinFile = {}) {
   std::string cmd = "cd " + shellQuote(dir.string()) + " && " + shellQuote(sqlshPath().string());
-  for (const auto& a : args) cmd += " " + shellQuote(a);
-  cmd += stdinFile.empty() ? " </dev/null" : " <" + shellQuote(stdinFile.string());
+  for (const auto& a : args) {
+    cmd += ' ';
+    cmd += shellQuote(a);
+  }
+  if (stdinFile.empty()) {
+    cmd += " </dev/null";
+  } else {
+    cmd += " <";
+    cmd += shellQuote(stdinFile.string());
+  }
   cmd += " >run.out 2>run.err";
   int rc = std::system(cmd.c_str());
   RunResult r;

@@ -206,7 +206,11 @@ TEST_F(ShellRun, EqpFullListsTheBytecodeThenRunsInTheNormalMode) {
 TEST_F(ShellRun, PlanTreeStopsAfterThirtyTwoLevels) {
   FILE* out = std::tmpfile();
   s.pOut = out;
-  for (int i = 1; i <= 40; i++) planAppend(&s, i, i - 1, ("L" + std::to_string(i)).c_str());
+  for (int i = 1; i <= 40; i++) {
+    std::string zText = "L";
+    zText += std::to_string(i);
+    planAppend(&s, i, i - 1, zText.c_str());
+  }
   planRender(&s);
   EXPECT_EQ(s.planTree.pFirst, nullptr);
   std::string got = readBackAndClose(out);

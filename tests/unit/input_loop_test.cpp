@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "shell/core/InputLoop.h"
+#include "shell/app/InputLoop.h"
 #include "shell/core/ShellContext.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "shell/core/ShellContext.h"
-#include "shell/exec/Output.h"
+#include "shell/core/Output.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // The input loop: reads lines, tells dot-commands from SQL, gathers SQL until
 // it forms complete statements, runs them and reports their errors.
-#include "shell/core/InputLoop.h"
+#include "shell/app/InputLoop.h"
 
 #include <cctype>
 #include <cstdlib>
@@ -13,7 +13,7 @@
 #include "shell/core/Redirect.h"
 #include "shell/core/ShellContext.h"
 #include "shell/exec/Execute.h"
-#include "shell/exec/Output.h"
+#include "shell/core/Output.h"
 #include "shell/exec/Timer.h"
 
 namespace {

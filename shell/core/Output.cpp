@@ -2,7 +2,7 @@
 //
 // Every writer here runs once per rendered value, so they write runs of bytes
 // straight into the buffered stream and never allocate.
-#include "shell/exec/Output.h"
+#include "shell/core/Output.h"
 
 #include <cstdarg>
 #include <cstring>

@@ -2,7 +2,7 @@
 // passes (engine configuration before the engine starts, display settings
 // after the initialization file), then runs the command-line commands or the
 // input loop, and releases everything at the end.
-#include "shell/core/Startup.h"
+#include "shell/app/Startup.h"
 
 #include <pwd.h>
 #include <unistd.h>
@@ -14,13 +14,13 @@
 
 #include "shell/commands/Dispatch.h"
 #include "shell/core/ArgParsers.h"
-#include "shell/core/InputLoop.h"
+#include "shell/app/InputLoop.h"
 #include "shell/core/OpenDatabase.h"
 #include "shell/core/Platform.h"
 #include "shell/core/Redirect.h"
 #include "shell/core/ShellContext.h"
 #include "shell/exec/Execute.h"
-#include "shell/exec/Output.h"
+#include "shell/core/Output.h"
 
 namespace {
 

@@ -8,4 +8,3 @@ char* optionValue(int argc, char** argv, int i);
 [[noreturn]] void printUsage(bool bShowDetail);
 const char* homeDirectory(bool bClearFlag);
 void runInitFile(ShellContext* p, const char* zInitFile);
-void printHighlighted(const char* zText);
