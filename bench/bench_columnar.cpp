@@ -78,9 +78,10 @@ int main(int argc, char** argv) {
 
   struct Mode {
     const char* zName;
-    int eMode;
+    OutputMode eMode;
   };
-  const Mode aMode[] = {{"list", MODE_List}, {"box", MODE_Box}, {"column", MODE_Column}};
+  const Mode aMode[] = {
+      {"list", OutputMode::List}, {"box", OutputMode::Box}, {"column", OutputMode::Column}};
 
   std::printf("%d rows x %d columns, median of %d runs\n", nRows, nColumns, nRuns);
   std::printf("%-8s %10s %10s %16s\n", "mode", "time (s)", "vs list", "peak growth KiB");
@@ -92,7 +93,7 @@ int main(int argc, char** argv) {
     for (int i = 0; i < nRuns; i++) aTime.push_back(runShell(&shell, out));
     double r = median(aTime);
     long nRss = peakRssKiB();
-    if (m.eMode == MODE_List) {
+    if (m.eMode == OutputMode::List) {
       rList = r;
       nRssList = nRss;
     }

@@ -69,7 +69,7 @@ double runShell(ShellContext* p, FILE* out) {
 
 struct Mode {
   const char* zName;
-  int eMode;
+  OutputMode eMode;
   const char* zColSep;
   const char* zRowSep;
   double rTarget;
@@ -94,10 +94,10 @@ int main(int argc, char** argv) {
   if (out == nullptr) return 1;
 
   const Mode aMode[] = {
-      {"list", MODE_List, "|", "\n", 1.25},
-      {"csv", MODE_Csv, ",", "\r\n", 1.25},
-      {"json", MODE_Json, nullptr, nullptr, 1.5},
-      {"insert", MODE_Insert, nullptr, nullptr, 1.5},
+      {"list", OutputMode::List, "|", "\n", 1.25},
+      {"csv", OutputMode::Csv, ",", "\r\n", 1.25},
+      {"json", OutputMode::Json, nullptr, nullptr, 1.5},
+      {"insert", OutputMode::Insert, nullptr, nullptr, 1.5},
   };
   setInsertTable(&shell, "t");
 

@@ -144,12 +144,12 @@ bool isCompleteSql(const char* zSql, int nSql) {
 }
 
 void echoInput(ShellContext* p, const char* zText) {
-  if (p->mFlags & SHFLG_Echo) printConsole(p->pOut, "%s\n", zText);
+  if (p->mFlags & ShellFlag::Echo) printConsole(p->pOut, "%s\n", zText);
 }
 
 int runSqlChunk(ShellContext* p, char* zSql, FILE* in, int iStartLine) {
   openDatabase(p, 0);
-  if (p->mFlags & SHFLG_Backslash) expandBackslashEscapes(zSql);
+  if (p->mFlags & ShellFlag::Backslash) expandBackslashEscapes(zSql);
   if (p->mProgressFlags & 2) p->nProgressCalls = 0;
 
   char* zErrMsg = nullptr;
@@ -179,7 +179,7 @@ int runSqlChunk(ShellContext* p, char* zSql, FILE* in, int iStartLine) {
     printConsole(stderr, "%s %s\n", zPrefix, zDetail);
     return 1;
   }
-  if (p->mFlags & SHFLG_CountChanges) {
+  if (p->mFlags & ShellFlag::CountChanges) {
     char zLineBuf[2000];
     sqlite3_snprintf(sizeof(zLineBuf), zLineBuf, "changes: %lld   total_changes: %lld",
                      sqlite3_changes64(p->db), sqlite3_total_changes64(p->db));

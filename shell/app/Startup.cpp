@@ -319,14 +319,14 @@ int shellMain(int argc, char** argvIn) {
       if (n > 0x7fffffff) n = 0x7fffffff;
       void* pBuf = (sz > 0 && n > 0) ? std::malloc(static_cast<size_t>(sz * n)) : nullptr;
       sqlite3_config(SQLITE_CONFIG_PAGECACHE, pBuf, static_cast<int>(sz), static_cast<int>(n));
-      data.mFlags |= SHFLG_Pagecache;
+      data.mFlags |= ShellFlag::Pagecache;
     } else if (isOption(z, "-lookaside")) {
       int sz = static_cast<int>(parseIntegerArg(optionValue(argc, argv, ++i)));
       if (sz < 0) sz = 0;
       int n = static_cast<int>(parseIntegerArg(optionValue(argc, argv, ++i)));
       if (n < 0) n = 0;
       sqlite3_config(SQLITE_CONFIG_LOOKASIDE, sz, n);
-      if (static_cast<sqlite3_int64>(sz) * n == 0) data.mFlags &= ~SHFLG_Lookaside;
+      if (static_cast<sqlite3_int64>(sz) * n == 0) data.mFlags &= ~ShellFlag::Lookaside;
     } else if (isOption(z, "-threadsafe")) {
       sqlite3_int64 n = parseIntegerArg(optionValue(argc, argv, ++i));
       if (n == 0) {
@@ -342,11 +342,11 @@ int shellMain(int argc, char** argvIn) {
     } else if (isOption(z, "-vfs")) {
       zVfs = optionValue(argc, argv, ++i);
     } else if (isOption(z, "-append")) {
-      data.eOpenMode = OPEN_AppendVfs;
+      data.eOpenMode = OpenMode::Append;
     } else if (isOption(z, "-deserialize")) {
-      data.eOpenMode = OPEN_Deserialize;
+      data.eOpenMode = OpenMode::Deserialize;
     } else if (isOption(z, "-readonly")) {
-      data.eOpenMode = OPEN_ReadOnly;
+      data.eOpenMode = OpenMode::ReadOnly;
     } else if (isOption(z, "-maxsize") && i + 1 < argc) {
       data.nMaxDbSize = parseIntegerArg(argv[++i]);
     } else if (isOption(z, "-nofollow")) {
@@ -400,44 +400,44 @@ int shellMain(int argc, char** argvIn) {
     if (isOption(z, "-init")) {
       i++;
     } else if (isOption(z, "-html")) {
-      data.eMode = MODE_Html;
+      data.eMode = OutputMode::Html;
     } else if (isOption(z, "-list")) {
-      data.eMode = MODE_List;
+      data.eMode = OutputMode::List;
     } else if (isOption(z, "-quote")) {
-      data.eMode = MODE_Quote;
+      data.eMode = OutputMode::Quote;
       setSettingText(data.zColSep, ",");
       setSettingText(data.zRowSep, "\n");
     } else if (isOption(z, "-line")) {
-      data.eMode = MODE_Line;
+      data.eMode = OutputMode::Line;
     } else if (isOption(z, "-column")) {
-      data.eMode = MODE_Column;
+      data.eMode = OutputMode::Column;
     } else if (isOption(z, "-json")) {
-      data.eMode = MODE_Json;
+      data.eMode = OutputMode::Json;
     } else if (isOption(z, "-markdown")) {
-      data.eMode = MODE_Markdown;
+      data.eMode = OutputMode::Markdown;
     } else if (isOption(z, "-table")) {
-      data.eMode = MODE_Table;
+      data.eMode = OutputMode::Table;
     } else if (isOption(z, "-box")) {
-      data.eMode = MODE_Box;
+      data.eMode = OutputMode::Box;
     } else if (isOption(z, "-csv")) {
-      data.eMode = MODE_Csv;
+      data.eMode = OutputMode::Csv;
       setSettingText(data.zColSep, ",");
     } else if (isOption(z, "-append")) {
-      data.eOpenMode = OPEN_AppendVfs;
+      data.eOpenMode = OpenMode::Append;
     } else if (isOption(z, "-deserialize")) {
-      data.eOpenMode = OPEN_Deserialize;
+      data.eOpenMode = OpenMode::Deserialize;
     } else if (isOption(z, "-maxsize") && i + 1 < argc) {
       data.nMaxDbSize = parseIntegerArg(argv[++i]);
     } else if (isOption(z, "-readonly")) {
-      data.eOpenMode = OPEN_ReadOnly;
+      data.eOpenMode = OpenMode::ReadOnly;
     } else if (isOption(z, "-nofollow")) {
       data.mOpenFlags = SQLITE_OPEN_NOFOLLOW;
     } else if (isOption(z, "-ascii")) {
-      data.eMode = MODE_Ascii;
-      setSettingText(data.zColSep, SEP_Unit);
-      setSettingText(data.zRowSep, SEP_Record);
+      data.eMode = OutputMode::Ascii;
+      setSettingText(data.zColSep, zUnitSeparator);
+      setSettingText(data.zRowSep, zRecordSeparator);
     } else if (isOption(z, "-tabs")) {
-      data.eMode = MODE_List;
+      data.eMode = OutputMode::List;
       setSettingText(data.zColSep, "\t");
       setSettingText(data.zRowSep, "\n");
     } else if (isOption(z, "-separator")) {
@@ -448,12 +448,12 @@ int shellMain(int argc, char** argvIn) {
       setSettingText(data.zNullText, optionValue(argc, argv, ++i));
     } else if (isOption(z, "-header")) {
       data.bHeaders = 1;
-      data.mFlags |= SHFLG_HeaderSet;
+      data.mFlags |= ShellFlag::HeaderSet;
     } else if (isOption(z, "-noheader")) {
       data.bHeaders = 0;
-      data.mFlags |= SHFLG_HeaderSet;
+      data.mFlags |= ShellFlag::HeaderSet;
     } else if (isOption(z, "-echo")) {
-      data.mFlags |= SHFLG_Echo;
+      data.mFlags |= ShellFlag::Echo;
     } else if (isOption(z, "-eqp")) {
       data.eEqpMode = 1;
     } else if (isOption(z, "-eqpfull")) {
@@ -463,7 +463,7 @@ int shellMain(int argc, char** argvIn) {
     } else if (isOption(z, "-scanstats")) {
       data.bScanStats = 1;
     } else if (isOption(z, "-backslash")) {
-      data.mFlags |= SHFLG_Backslash;
+      data.mFlags |= ShellFlag::Backslash;
     } else if (isOption(z, "-bail")) {
       // Taken in the first pass.
     } else if (isOption(z, "-version")) {

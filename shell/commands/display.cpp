@@ -30,7 +30,7 @@ const char* const azEqpNames[] = {"off", "on", "trigger", "full"};
 // Prints the current mode: "PREFIX%s" or, for the columnar modes, the mode
 // with its wrap, word-wrap and quote options.
 void printModeLine(ShellContext* p, const char* zPrefix) {
-  const char* zName = (p->eMode >= 0 && p->eMode < nModes) ? modeNames[p->eMode] : "";
+  const char* zName = modeName(p->eMode);
   if (isColumnarMode(p->eMode)) {
     printConsole(p->pOut, "%s%s --wrap %d --wordwrap %s --%squote\n", zPrefix, zName,
                  p->cmOpts.nWrap, p->cmOpts.bWordWrap ? "on" : "off", p->cmOpts.bQuote ? "" : "no");
@@ -59,13 +59,13 @@ int doBinary(ShellContext* p, int nArg, char** azArg) {
 
 int doChanges(ShellContext* p, int nArg, char** azArg) {
   if (nArg != 2) return usage("Usage: .changes on|off\n");
-  setFlagFromBoolean(p, SHFLG_CountChanges, azArg[1]);
+  setFlagFromBoolean(p, ShellFlag::CountChanges, azArg[1]);
   return 0;
 }
 
 int doEcho(ShellContext* p, int nArg, char** azArg) {
   if (nArg != 2) return usage("Usage: .echo on|off\n");
-  setFlagFromBoolean(p, SHFLG_Echo, azArg[1]);
+  setFlagFromBoolean(p, ShellFlag::Echo, azArg[1]);
   return 0;
 }
 
@@ -87,16 +87,16 @@ int doExplain(ShellContext* p, int nArg, char** azArg) {
     val = std::strcmp(azArg[1], "auto") == 0 ? 99 : parseBooleanArg(azArg[1]);
   }
   if (val == 1) {
-    if (p->eMode != MODE_Explain) {
+    if (p->eMode != OutputMode::Explain) {
       p->eModeBeforeExplain = p->eMode;
-      p->eMode = MODE_Explain;
+      p->eMode = OutputMode::Explain;
       p->bAutoExplain = 0;
     }
   } else if (val == 0) {
-    if (p->eMode == MODE_Explain) p->eMode = p->eModeBeforeExplain;
+    if (p->eMode == OutputMode::Explain) p->eMode = p->eModeBeforeExplain;
     p->bAutoExplain = 0;
   } else if (val == 99) {
-    if (p->eMode == MODE_Explain) p->eMode = p->eModeBeforeExplain;
+    if (p->eMode == OutputMode::Explain) p->eMode = p->eModeBeforeExplain;
     p->bAutoExplain = 1;
   }
   return 0;
@@ -105,7 +105,7 @@ int doExplain(ShellContext* p, int nArg, char** azArg) {
 int doHeaders(ShellContext* p, int nArg, char** azArg) {
   if (nArg != 2) return usage("Usage: .headers on|off\n");
   p->bHeaders = parseBooleanArg(azArg[1]);
-  p->mFlags |= SHFLG_HeaderSet;
+  p->mFlags |= ShellFlag::HeaderSet;
   return 0;
 }
 
@@ -150,62 +150,62 @@ int doMode(ShellContext* p, int nArg, char** azArg) {
   }
   if (zMode == nullptr) {
     printModeLine(p, "current output mode: ");
-    zMode = (p->eMode >= 0 && p->eMode < nModes) ? modeNames[p->eMode] : "";
+    zMode = modeName(p->eMode);
   }
   const int n = textLength(zMode);
   auto is = [&](const char* zName) { return safeCompareN(zMode, zName, n) == 0; };
   int rc = 0;
   if (is("lines")) {
-    p->eMode = MODE_Line;
+    p->eMode = OutputMode::Line;
     setSettingText(p->zRowSep, "\n");
   } else if (is("columns")) {
-    p->eMode = MODE_Column;
-    if ((p->mFlags & SHFLG_HeaderSet) == 0) p->bHeaders = 1;
+    p->eMode = OutputMode::Column;
+    if ((p->mFlags & ShellFlag::HeaderSet) == 0) p->bHeaders = 1;
     setSettingText(p->zRowSep, "\n");
     p->cmOpts = cmOpts;
   } else if (is("list")) {
-    p->eMode = MODE_List;
+    p->eMode = OutputMode::List;
     setSettingText(p->zColSep, "|");
     setSettingText(p->zRowSep, "\n");
   } else if (is("html")) {
-    p->eMode = MODE_Html;
+    p->eMode = OutputMode::Html;
   } else if (is("tcl")) {
-    p->eMode = MODE_Tcl;
+    p->eMode = OutputMode::Tcl;
     setSettingText(p->zColSep, " ");
     setSettingText(p->zRowSep, "\n");
   } else if (is("csv")) {
-    p->eMode = MODE_Csv;
+    p->eMode = OutputMode::Csv;
     setSettingText(p->zColSep, ",");
     setSettingText(p->zRowSep, "\r\n");
   } else if (is("tabs")) {
-    p->eMode = MODE_List;
+    p->eMode = OutputMode::List;
     setSettingText(p->zColSep, "\t");
   } else if (is("insert")) {
-    p->eMode = MODE_Insert;
+    p->eMode = OutputMode::Insert;
     setInsertTable(p, zTabname ? zTabname : "table");
   } else if (is("quote")) {
-    p->eMode = MODE_Quote;
+    p->eMode = OutputMode::Quote;
     setSettingText(p->zColSep, ",");
     setSettingText(p->zRowSep, "\n");
   } else if (is("ascii")) {
-    p->eMode = MODE_Ascii;
-    setSettingText(p->zColSep, SEP_Unit);
-    setSettingText(p->zRowSep, SEP_Record);
+    p->eMode = OutputMode::Ascii;
+    setSettingText(p->zColSep, zUnitSeparator);
+    setSettingText(p->zRowSep, zRecordSeparator);
   } else if (is("markdown")) {
-    p->eMode = MODE_Markdown;
+    p->eMode = OutputMode::Markdown;
     p->cmOpts = cmOpts;
   } else if (is("table")) {
-    p->eMode = MODE_Table;
+    p->eMode = OutputMode::Table;
     p->cmOpts = cmOpts;
   } else if (is("box")) {
-    p->eMode = MODE_Box;
+    p->eMode = OutputMode::Box;
     p->cmOpts = cmOpts;
   } else if (is("count")) {
-    p->eMode = MODE_Count;
+    p->eMode = OutputMode::Count;
   } else if (is("off")) {
-    p->eMode = MODE_Off;
+    p->eMode = OutputMode::Off;
   } else if (is("json")) {
-    p->eMode = MODE_Json;
+    p->eMode = OutputMode::Json;
   } else {
     printRaw(stderr,
              "Error: mode should be one of: ascii box column csv html insert json line list "
@@ -255,10 +255,10 @@ int doSeparator(ShellContext* p, int nArg, char** azArg) {
 int doShow(ShellContext* p, int nArg, char**) {
   if (nArg != 1) return usage("Usage: .show\n");
   FILE* out = p->pOut;
-  printRaw(out, "%12.12s: %s\n", "echo", (p->mFlags & SHFLG_Echo) ? "on" : "off");
+  printRaw(out, "%12.12s: %s\n", "echo", (p->mFlags & ShellFlag::Echo) ? "on" : "off");
   printRaw(out, "%12.12s: %s\n", "eqp", azEqpNames[p->eEqpMode % 4]);
   printRaw(out, "%12.12s: %s\n", "explain",
-           p->eMode == MODE_Explain ? "on" : (p->bAutoExplain ? "auto" : "off"));
+           p->eMode == OutputMode::Explain ? "on" : (p->bAutoExplain ? "auto" : "off"));
   printRaw(out, "%12.12s: %s\n", "headers", p->bHeaders ? "on" : "off");
   printModeLine(p, "        mode: ");
   printRaw(out, "%12.12s: ", "nullvalue");

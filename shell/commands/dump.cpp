@@ -17,8 +17,8 @@ namespace {
 const char* const rowidAliasNames[] = {"rowid", "_rowid_", "oid"};
 
 // The flag bits a dump clears at its start and restores at its end.
-constexpr unsigned mDumpFlags =
-    SHFLG_PreserveRowid | SHFLG_Newlines | SHFLG_Echo | SHFLG_DumpDataOnly | SHFLG_DumpNoSys;
+constexpr unsigned mDumpFlags = ShellFlag::PreserveRowid | ShellFlag::Newlines | ShellFlag::Echo |
+                                ShellFlag::DumpDataOnly | ShellFlag::DumpNoSys;
 
 bool isCorrupt(int rc) {
   return (rc & 0xff) == SQLITE_CORRUPT;
@@ -89,7 +89,7 @@ char** tableColumnNames(ShellContext* p, const char* zTable) {
   azCol[0] = nullptr;
   azCol[nCol + 1] = nullptr;
 
-  bool bPreserve = (p->mFlags & SHFLG_PreserveRowid) != 0;
+  bool bPreserve = (p->mFlags & ShellFlag::PreserveRowid) != 0;
   if (bPreserve && bIntegerPK) {
     // An INTEGER PRIMARY KEY is the rowid itself unless it is backed by an
     // index of its own (declared with DESC, for instance).
@@ -125,8 +125,8 @@ int dumpTableCallback(void* pArg, int nCol, char** azVal, char** /*azCol*/) {
   const char* zType = azVal[1];
   const char* zSql = azVal[2];
   if (zTable == nullptr || zType == nullptr) return 0;
-  bool bDataOnly = (p->mFlags & SHFLG_DumpDataOnly) != 0;
-  bool bNoSys = (p->mFlags & SHFLG_DumpNoSys) != 0;
+  bool bDataOnly = (p->mFlags & ShellFlag::DumpDataOnly) != 0;
+  bool bNoSys = (p->mFlags & ShellFlag::DumpNoSys) != 0;
 
   if (std::strcmp(zTable, "sqlite_sequence") == 0 && !bNoSys) {
     if (!bDataOnly) printConsole(p->pOut, "DELETE FROM sqlite_sequence;\n");
@@ -185,9 +185,9 @@ int dumpTableCallback(void* pArg, int nCol, char** azVal, char** /*azCol*/) {
   textAppend(&sSelect, zTable, identQuoteChar(zTable));
 
   char* zSavedInsertTable = p->zInsertTable;
-  int eSavedMode = p->eMode;
+  OutputMode eSavedMode = p->eMode;
   p->zInsertTable = sTable.z;
-  p->eMode = p->eModeNow = MODE_Insert;
+  p->eMode = p->eModeNow = OutputMode::Insert;
   int rc = runStatements(p, sSelect.z, nullptr);
   if (isCorrupt(rc)) {
     printConsole(p->pOut, "/****** CORRUPTION ERROR *******/\n");
@@ -282,13 +282,13 @@ int doDump(ShellContext* p, int nArg, char** azArg) {
       const char* z = azArg[i] + 1;
       if (z[0] == '-') z++;
       if (std::strcmp(z, "preserve-rowids") == 0) {
-        p->mFlags |= SHFLG_PreserveRowid;
+        p->mFlags |= ShellFlag::PreserveRowid;
       } else if (std::strcmp(z, "newlines") == 0) {
-        p->mFlags |= SHFLG_Newlines;
+        p->mFlags |= ShellFlag::Newlines;
       } else if (std::strcmp(z, "data-only") == 0) {
-        p->mFlags |= SHFLG_DumpDataOnly;
+        p->mFlags |= ShellFlag::DumpDataOnly;
       } else if (std::strcmp(z, "nosys") == 0) {
-        p->mFlags |= SHFLG_DumpNoSys;
+        p->mFlags |= ShellFlag::DumpNoSys;
       } else {
         printConsole(stderr, "Unknown option \"%s\" on \".dump\"\n", azArg[i]);
         sqlite3_free(zLike);
@@ -312,7 +312,7 @@ int doDump(ShellContext* p, int nArg, char** azArg) {
   p->eEqpMode = 0;
   p->eStatsMode = 0;
   p->bScanStats = 0;
-  bool bDataOnly = (p->mFlags & SHFLG_DumpDataOnly) != 0;
+  bool bDataOnly = (p->mFlags & ShellFlag::DumpDataOnly) != 0;
   if (!bDataOnly) {
     printRaw(p->pOut, "PRAGMA foreign_keys=OFF;\n");
     printRaw(p->pOut, "BEGIN TRANSACTION;\n");

@@ -46,7 +46,7 @@ bool separatorsFromMode(ShellContext* p, ImportReader* pCtx) {
     std::fputs("Error: non-null row separator required for import\n", stderr);
     return false;
   }
-  if (p->eMode == MODE_Csv && std::strcmp(p->zRowSep, "\r\n") == 0) {
+  if (p->eMode == OutputMode::Csv && std::strcmp(p->zRowSep, "\r\n") == 0) {
     // The readers drop a carriage return before a line feed themselves.
     setSettingText(p->zRowSep, "\n");
   }
@@ -199,8 +199,8 @@ int doImport(ShellContext* p, int nArg, char** azArg) {
     } else if (std::strcmp(z, "-skip") == 0 && i < nArg - 1) {
       nSkip = static_cast<int>(parseIntegerArg(azArg[++i]));
     } else if (std::strcmp(z, "-ascii") == 0) {
-      sCtx.iColSep = SEP_Unit[0];
-      sCtx.iRowSep = SEP_Record[0];
+      sCtx.iColSep = zUnitSeparator[0];
+      sCtx.iRowSep = zRecordSeparator[0];
       xRead = readAsciiField;
       bUseMode = false;
     } else if (std::strcmp(z, "-csv") == 0) {
@@ -223,7 +223,7 @@ int doImport(ShellContext* p, int nArg, char** azArg) {
   sqlite3* db = p->db;
   if (bUseMode) {
     if (!separatorsFromMode(p, &sCtx)) return 1;
-    xRead = p->eMode == MODE_Ascii ? readAsciiField : readCsvField;
+    xRead = p->eMode == OutputMode::Ascii ? readAsciiField : readCsvField;
   }
 
   sCtx.zSourceName = zFile;
@@ -302,7 +302,7 @@ int doImport(ShellContext* p, int nArg, char** azArg) {
   if (bOwnTransaction) sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
 
   sqlite3_stmt* pInsert = pStmt.get();
-  const bool bAsciiMode = p->eMode == MODE_Ascii;
+  const bool bAsciiMode = p->eMode == OutputMode::Ascii;
   RecordFields record(nCol);
   while (sCtx.iTerm != -1) {
     const int iStartLine = sCtx.iLine;

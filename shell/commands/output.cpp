@@ -76,8 +76,8 @@ int doOutput(ShellContext* p, int nArg, char** azArg) {
     saveOutputMode(p);
     if (cViewer == 'x') {
       makeTempFileName(p, "csv");
-      p->mFlags &= ~static_cast<unsigned>(SHFLG_Echo);
-      p->eMode = MODE_Csv;
+      p->mFlags &= ~static_cast<unsigned>(ShellFlag::Echo);
+      p->eMode = OutputMode::Csv;
       setSettingText(p->zColSep, ",");
       setSettingText(p->zRowSep, "\r\n");
     } else {

@@ -16,7 +16,7 @@ namespace {
 
 // A by-value copy of the shell's record that renders the schema queries, so
 // that nothing the renderer touches leaks back into the shell.
-ShellContext makeSchemaCopy(const ShellContext* p, int eMode) {
+ShellContext makeSchemaCopy(const ShellContext* p, OutputMode eMode) {
   ShellContext data = *p;
   data.bHeaders = 0;
   data.eMode = eMode;
@@ -37,13 +37,13 @@ bool isSchemaTableName(const char* zPattern) {
 
 int doSchema(ShellContext* p, int nArg, char** azArg) {
   openDatabase(p, 0);
-  ShellContext data = makeSchemaCopy(p, MODE_Semi);
+  ShellContext data = makeSchemaCopy(p, OutputMode::Semi);
   const char* zPattern = nullptr;
   bool bDebug = false;
   bool bNoSys = false;
   for (int ii = 1; ii < nArg; ii++) {
     if (matchOption(azArg[ii], "indent")) {
-      data.eMode = data.eModeNow = MODE_Pretty;
+      data.eMode = data.eModeNow = OutputMode::Pretty;
     } else if (matchOption(azArg[ii], "debug")) {
       bDebug = true;
     } else if (matchOption(azArg[ii], "nosys")) {
@@ -146,9 +146,9 @@ int doSchema(ShellContext* p, int nArg, char** azArg) {
 }
 
 int doFullschema(ShellContext* p, int nArg, char** azArg) {
-  int eMode = MODE_Semi;
+  OutputMode eMode = OutputMode::Semi;
   if (nArg == 2 && matchOption(azArg[1], "indent")) {
-    eMode = MODE_Pretty;
+    eMode = OutputMode::Pretty;
     nArg = 1;
   }
   if (nArg != 1) {
@@ -175,7 +175,7 @@ int doFullschema(ShellContext* p, int nArg, char** azArg) {
     printConsole(p->pOut, "/* No STAT tables available */\n");
   } else {
     printConsole(p->pOut, "ANALYZE sqlite_schema;\n");
-    data.eMode = data.eModeNow = MODE_Insert;
+    data.eMode = data.eModeNow = OutputMode::Insert;
     char zStat1[] = "sqlite_stat1";
     char zStat4[] = "sqlite_stat4";
     data.zInsertTable = zStat1;

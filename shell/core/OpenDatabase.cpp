@@ -210,25 +210,24 @@ void openDatabase(ShellContext* p, int openFlags) {
   if (p->db == nullptr) {
     const char* zName = p->pConn->zFilename;
     const char* zOpen = zName ? zName : "";
-    if (p->eOpenMode == OPEN_Unspec) {
+    if (p->eOpenMode == OpenMode::Unknown) {
       if (zOpen[0] == 0 || std::strcmp(zOpen, ":memory:") == 0) {
-        p->eOpenMode = OPEN_Normal;
+        p->eOpenMode = OpenMode::Normal;
       } else {
-        p->eOpenMode =
-            static_cast<unsigned char>(detectDatabaseKind(zOpen, (openFlags & zipDefault) != 0));
+        p->eOpenMode = detectDatabaseKind(zOpen, (openFlags & zipDefault) != 0);
       }
     }
     switch (p->eOpenMode) {
-      case OPEN_AppendVfs:
+      case OpenMode::Append:
         sqlite3_open_v2(zOpen, &p->db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | p->mOpenFlags,
                         "apndvfs");
         break;
-      case OPEN_Zipfile:
-      case OPEN_Deserialize:
-      case OPEN_HexDb:
-        sqlite3_open(p->eOpenMode == OPEN_Zipfile ? ":memory:" : "", &p->db);
+      case OpenMode::Zip:
+      case OpenMode::Deserialize:
+      case OpenMode::HexDump:
+        sqlite3_open(p->eOpenMode == OpenMode::Zip ? ":memory:" : "", &p->db);
         break;
-      case OPEN_ReadOnly:
+      case OpenMode::ReadOnly:
         sqlite3_open_v2(zOpen, &p->db, SQLITE_OPEN_READONLY | p->mOpenFlags, nullptr);
         break;
       default:
@@ -251,13 +250,13 @@ void openDatabase(ShellContext* p, int openFlags) {
     sqlite3_enable_load_extension(p->db, 1);
     registerExtensions(p->db);
     registerShellFunctions(p->db, p);
-    if (p->eOpenMode == OPEN_Zipfile) {
+    if (p->eOpenMode == OpenMode::Zip) {
       SqlitePtr zSql(sqlite3_mprintf("CREATE VIRTUAL TABLE zip USING zipfile(%Q);", zOpen));
       if (zSql) sqlite3_exec(p->db, zSql.get(), nullptr, nullptr, nullptr);
-    } else if (p->eOpenMode == OPEN_Deserialize || p->eOpenMode == OPEN_HexDb) {
+    } else if (p->eOpenMode == OpenMode::Deserialize || p->eOpenMode == OpenMode::HexDump) {
       int nData = 0;
       unsigned char* aData = nullptr;
-      if (p->eOpenMode == OPEN_Deserialize) {
+      if (p->eOpenMode == OpenMode::Deserialize) {
         if (zName != nullptr) aData = readWholeFile(zName, &nData);
         if (aData == nullptr) nData = 0;
       } else {
@@ -277,25 +276,25 @@ void openDatabase(ShellContext* p, int openFlags) {
   }
 }
 
-int detectDatabaseKind(const char* zName, int bDfltZip) {
+OpenMode detectDatabaseKind(const char* zName, int bDfltZip) {
   bool bZipName = bDfltZip && sqlite3_strlike("%.zip", zName, 0) == 0;
   FilePtr f(std::fopen(zName, "rb"));
-  if (!f) return bZipName ? OPEN_Zipfile : OPEN_Normal;
+  if (!f) return bZipName ? OpenMode::Zip : OpenMode::Normal;
   char zBuf[100];
   size_t n = std::fread(zBuf, 16, 1, f.get());
-  if (n == 1 && std::memcmp(zBuf, "SQLite format 3", 16) == 0) return OPEN_Normal;
-  int rc = OPEN_Unspec;
+  if (n == 1 && std::memcmp(zBuf, "SQLite format 3", 16) == 0) return OpenMode::Normal;
+  OpenMode rc = OpenMode::Unknown;
   std::fseek(f.get(), -25, SEEK_END);
   n = std::fread(zBuf, 25, 1, f.get());
   if (n == 1 && std::memcmp(zBuf, "Start-Of-SQLite3-", 17) == 0) {
-    rc = OPEN_AppendVfs;
+    rc = OpenMode::Append;
   } else {
     std::fseek(f.get(), -22, SEEK_END);
     n = std::fread(zBuf, 22, 1, f.get());
     if (n == 1 && zBuf[0] == 'P' && zBuf[1] == 'K' && zBuf[2] == 0x05 && zBuf[3] == 0x06) {
-      rc = OPEN_Zipfile;
+      rc = OpenMode::Zip;
     } else if (n == 0 && bZipName) {
-      rc = OPEN_Zipfile;
+      rc = OpenMode::Zip;
     }
   }
   return rc;

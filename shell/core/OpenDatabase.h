@@ -5,6 +5,7 @@
 #include <sqlite3.h>
 
 struct ShellContext;
+enum class OpenMode : unsigned char;
 
 // Flags of openDatabase.
 enum : int {
@@ -14,7 +15,8 @@ enum : int {
 
 // Opens p->db when it is null; installs the safe-mode authorizer when needed.
 void openDatabase(ShellContext* p, int openFlags);
-int detectDatabaseKind(const char* zName, int bDfltZip);
+// The open mode for the file: Unknown, Normal, Append or Zip.
+OpenMode detectDatabaseKind(const char* zName, int bDfltZip);
 // Whole file contents, zero-terminated, engine allocation; null on failure.
 unsigned char* readWholeFile(const char* zName, int* pnByte);
 // The image described by hex-dump text, engine allocation; null on error.

@@ -28,13 +28,13 @@ void checkUnconfigured() {
 
 void initShellContext(ShellContext* p) {
   std::memset(static_cast<void*>(p), 0, sizeof(*p));
-  p->eMode = p->eModeNow = p->eModeBeforeExplain = MODE_List;
+  p->eMode = p->eModeNow = p->eModeBeforeExplain = OutputMode::List;
   p->bAutoExplain = 1;
   p->pConn = &p->aConn[0];
   setSettingText(p->zColSep, "|");
   setSettingText(p->zRowSep, "\n");
   p->bHeaders = 0;
-  p->mFlags = SHFLG_Lookaside;
+  p->mFlags = ShellFlag::Lookaside;
   checkUnconfigured();
   sqlite3_config(SQLITE_CONFIG_URI, 1);
   sqlite3_config(SQLITE_CONFIG_LOG, logToFile, p);

@@ -11,64 +11,71 @@
 #include <string>
 
 // ---------------------------------------------------------------------------
-// Output modes (index into modeNames).
-enum : int {
-  MODE_Line = 0,
-  MODE_Column = 1,
-  MODE_List = 2,
-  MODE_Semi = 3,
-  MODE_Html = 4,
-  MODE_Insert = 5,
-  MODE_Quote = 6,
-  MODE_Tcl = 7,
-  MODE_Csv = 8,
-  MODE_Explain = 9,
-  MODE_Ascii = 10,
-  MODE_Pretty = 11,
-  MODE_EQP = 12,
-  MODE_Json = 13,
-  MODE_Markdown = 14,
-  MODE_Table = 15,
-  MODE_Box = 16,
-  MODE_Count = 17,
-  MODE_Off = 18,
+// Output modes; the numbers are fixed (they index modeNames and show in settings).
+enum class OutputMode : int {
+  Line = 0,
+  Column = 1,
+  List = 2,
+  Semi = 3,
+  Html = 4,
+  Insert = 5,
+  Quote = 6,
+  Tcl = 7,
+  Csv = 8,
+  Explain = 9,
+  Ascii = 10,
+  Pretty = 11,
+  Eqp = 12,
+  Json = 13,
+  Markdown = 14,
+  Table = 15,
+  Box = 16,
+  Count = 17,
+  Off = 18,
 };
 inline constexpr int nModes = 19;
 extern const char* const modeNames[nModes];
 
-// True for the modes whose whole result is gathered before printing.
-inline bool isColumnarMode(int eMode) {
-  return eMode == MODE_Column || eMode == MODE_Markdown || eMode == MODE_Table || eMode == MODE_Box;
+// The mode's name as .mode and .show print it.
+inline const char* modeName(OutputMode eMode) {
+  const int i = static_cast<int>(eMode);
+  return (i >= 0 && i < nModes) ? modeNames[i] : "";
 }
 
-// Bits of ShellContext::mFlags.
-enum : unsigned {
-  SHFLG_Pagecache = 0x001,
-  SHFLG_Lookaside = 0x002,
-  SHFLG_Backslash = 0x004,
-  SHFLG_PreserveRowid = 0x008,
-  SHFLG_Newlines = 0x010,
-  SHFLG_CountChanges = 0x020,
-  SHFLG_Echo = 0x040,
-  SHFLG_HeaderSet = 0x080,
-  SHFLG_DumpDataOnly = 0x100,
-  SHFLG_DumpNoSys = 0x200,
+// True for the modes whose whole result is gathered before printing.
+inline bool isColumnarMode(OutputMode eMode) {
+  return eMode == OutputMode::Column || eMode == OutputMode::Markdown ||
+         eMode == OutputMode::Table || eMode == OutputMode::Box;
+}
+
+// The bits of ShellContext::mFlags.
+namespace ShellFlag {
+inline constexpr unsigned Pagecache = 0x001;
+inline constexpr unsigned Lookaside = 0x002;
+inline constexpr unsigned Backslash = 0x004;
+inline constexpr unsigned PreserveRowid = 0x008;
+inline constexpr unsigned Newlines = 0x010;
+inline constexpr unsigned CountChanges = 0x020;
+inline constexpr unsigned Echo = 0x040;
+inline constexpr unsigned HeaderSet = 0x080;
+inline constexpr unsigned DumpDataOnly = 0x100;
+inline constexpr unsigned DumpNoSys = 0x200;
+}  // namespace ShellFlag
+
+// How the next open treats the file (ShellContext::eOpenMode).
+enum class OpenMode : unsigned char {
+  Unknown = 0,      // detect the kind from the file
+  Normal = 1,       // an ordinary database file
+  Append = 2,       // a database appended to another file, through "apndvfs"
+  Zip = 3,          // a zip archive (opens as an empty in-memory database)
+  ReadOnly = 4,     // an ordinary file, read-only
+  Deserialize = 5,  // the file's bytes loaded into memory
+  HexDump = 6,      // an image loaded from hex-dump text
 };
 
-// Open modes (ShellContext::eOpenMode).
-enum : unsigned char {
-  OPEN_Unspec = 0,
-  OPEN_Normal = 1,
-  OPEN_AppendVfs = 2,
-  OPEN_Zipfile = 3,
-  OPEN_ReadOnly = 4,
-  OPEN_Deserialize = 5,
-  OPEN_HexDb = 6,
-};
-
-// Separator characters of the ascii mode.
-inline constexpr const char* SEP_Unit = "\x1F";
-inline constexpr const char* SEP_Record = "\x1E";
+// The separators of the ascii mode: ASCII unit and record separators.
+inline constexpr const char* zUnitSeparator = "\x1F";
+inline constexpr const char* zRecordSeparator = "\x1E";
 
 // Sizes of the fixed settings texts.
 inline constexpr int nSepSize = 20;
@@ -117,7 +124,7 @@ struct ShellContext {
   unsigned char bAutoExplain;
   unsigned char eEqpMode;
   unsigned char bScanStats;
-  unsigned char eOpenMode;
+  OpenMode eOpenMode;
   unsigned char bLaunchViewer;
   unsigned char eTraceKind;
   unsigned char bSafeActive;
@@ -133,10 +140,10 @@ struct ShellContext {
   FILE* pOut;
   FILE* pTraceFile;
   int nErrors;
-  int eMode;
-  int eModeSaved;
-  int eModeNow;
-  int eModeBeforeExplain;
+  OutputMode eMode;
+  OutputMode eModeSaved;
+  OutputMode eModeNow;
+  OutputMode eModeBeforeExplain;
   int bSchemaWritable;
   int bHeaders;
   int nChecks;

@@ -303,28 +303,31 @@ struct FrameText {
   const char* zLineEnd;
 };
 
-FrameText frameFor(int eMode) {
+FrameText frameFor(OutputMode eMode) {
   switch (eMode) {
-    case MODE_Box:
+    case OutputMode::Box:
       return {"\xe2\x94\x82 ", " \xe2\x94\x82 ", " \xe2\x94\x82\n"};
-    case MODE_Table:
-    case MODE_Markdown:
+    case OutputMode::Table:
+    case OutputMode::Markdown:
       return {"| ", " | ", " |\n"};
     default:
       return {"", "  ", "\n"};
   }
 }
 
-// Box-drawing pieces, UTF-8.
-constexpr const char* BOX_TL = "\xe2\x94\x8c";  // ┌
-constexpr const char* BOX_TM = "\xe2\x94\xac";  // ┬
-constexpr const char* BOX_TR = "\xe2\x94\x90";  // ┐
-constexpr const char* BOX_ML = "\xe2\x94\x9c";  // ├
-constexpr const char* BOX_MM = "\xe2\x94\xbc";  // ┼
-constexpr const char* BOX_MR = "\xe2\x94\xa4";  // ┤
-constexpr const char* BOX_BL = "\xe2\x94\x94";  // └
-constexpr const char* BOX_BM = "\xe2\x94\xb4";  // ┴
-constexpr const char* BOX_BR = "\xe2\x94\x98";  // ┘
+// The pieces of the box mode's three rules, UTF-8.
+struct BoxRule {
+  const char* zLeft;
+  const char* zMiddle;
+  const char* zRight;
+};
+constexpr BoxRule boxTop{"\xe2\x94\x8c", "\xe2\x94\xac", "\xe2\x94\x90"};     // ┌ ┬ ┐
+constexpr BoxRule boxMiddle{"\xe2\x94\x9c", "\xe2\x94\xbc", "\xe2\x94\xa4"};  // ├ ┼ ┤
+constexpr BoxRule boxBottom{"\xe2\x94\x94", "\xe2\x94\xb4", "\xe2\x94\x98"};  // └ ┴ ┘
+
+void printBoxRule(ShellContext* p, int nArg, const BoxRule& rule) {
+  printBoxRule(p, nArg, rule.zLeft, rule.zMiddle, rule.zRight);
+}
 
 void printBoxFill(FILE* out, int n) {
   static const char zFill[] =
@@ -456,7 +459,7 @@ void renderColumnar(ShellContext* p, sqlite3_stmt* pStmt) {
   int rc = sqlite3_step(pStmt);
   if (rc != SQLITE_ROW) return;
   const int nColumn = sqlite3_column_count(pStmt);
-  const int eMode = p->eModeNow;
+  const OutputMode eMode = p->eModeNow;
   const bool bWordWrap = p->cmOpts.bWordWrap != 0;
   const bool bQuote = p->cmOpts.bQuote != 0;
   FILE* out = p->pOut;
@@ -521,7 +524,7 @@ void renderColumnar(ShellContext* p, sqlite3_stmt* pStmt) {
     const FrameText frame = frameFor(eMode);
     const char** azName = azData.data();
     switch (eMode) {
-      case MODE_Column:
+      case OutputMode::Column:
         if (p->bHeaders) {
           for (int i = 0; i < nColumn; i++) {
             int w = p->aColWidth[i] < 0 ? -aWidth[i] : aWidth[i];
@@ -534,24 +537,24 @@ void renderColumnar(ShellContext* p, sqlite3_stmt* pStmt) {
           }
         }
         break;
-      case MODE_Table:
-      case MODE_Markdown:
-        if (eMode == MODE_Table) printDashRule(p, nColumn, "+");
+      case OutputMode::Table:
+      case OutputMode::Markdown:
+        if (eMode == OutputMode::Table) printDashRule(p, nColumn, "+");
         std::fputs("| ", out);
         for (int i = 0; i < nColumn; i++) {
           printCentered(out, aWidth[i], azName[i]);
           std::fputs(i == nColumn - 1 ? " |\n" : " | ", out);
         }
-        printDashRule(p, nColumn, eMode == MODE_Table ? "+" : "|");
+        printDashRule(p, nColumn, eMode == OutputMode::Table ? "+" : "|");
         break;
-      case MODE_Box:
-        printBoxRule(p, nColumn, BOX_TL, BOX_TM, BOX_TR);
+      case OutputMode::Box:
+        printBoxRule(p, nColumn, boxTop);
         std::fputs(frame.zLineStart, out);
         for (int i = 0; i < nColumn; i++) {
           printCentered(out, aWidth[i], azName[i]);
           std::fputs(i == nColumn - 1 ? frame.zLineEnd : frame.zColSep, out);
         }
-        printBoxRule(p, nColumn, BOX_ML, BOX_MM, BOX_MR);
+        printBoxRule(p, nColumn, boxMiddle);
         break;
       default:
         break;
@@ -568,13 +571,13 @@ void renderColumnar(ShellContext* p, sqlite3_stmt* pStmt) {
       }
       if (abRowDiv[iLine] && bMultiLineRow && iLine + 1 < nLine) {
         switch (eMode) {
-          case MODE_Table:
+          case OutputMode::Table:
             printDashRule(p, nColumn, "+");
             break;
-          case MODE_Box:
-            printBoxRule(p, nColumn, BOX_ML, BOX_MM, BOX_MR);
+          case OutputMode::Box:
+            printBoxRule(p, nColumn, boxMiddle);
             break;
-          case MODE_Column:
+          case OutputMode::Column:
             std::fputs("\n", out);
             break;
           default:
@@ -584,8 +587,8 @@ void renderColumnar(ShellContext* p, sqlite3_stmt* pStmt) {
       if (nInterrupts) break;
     }
     if (nInterrupts == 0) {
-      if (eMode == MODE_Table) printDashRule(p, nColumn, "+");
-      if (eMode == MODE_Box) printBoxRule(p, nColumn, BOX_BL, BOX_BM, BOX_BR);
+      if (eMode == OutputMode::Table) printDashRule(p, nColumn, "+");
+      if (eMode == OutputMode::Box) printBoxRule(p, nColumn, boxBottom);
     }
   }
   if (nInterrupts) std::fputs("Interrupt\n", out);

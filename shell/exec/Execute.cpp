@@ -65,7 +65,7 @@ sqlite3_stmt* showPlanFirst(ShellContext* p, sqlite3_stmt* pStmt, int* pRc) {
     SqlitePtr zExplain(checkAlloc(sqlite3_mprintf("EXPLAIN %s", zStmtSql.c_str())));
     StmtPtr pExplain = prepareStmt(db, zExplain.get());
     if (pExplain) {
-      p->eModeNow = MODE_Explain;
+      p->eModeNow = OutputMode::Explain;
       prepareExplainIndent(p, pExplain.get());
       runPrepared(p, pExplain.get());
       clearExplainIndent(p);
@@ -160,10 +160,10 @@ int runStatements(ShellContext* p, const char* zSql, char** pzErrMsg) {
     p->eModeNow = p->eMode;
     if (p->bAutoExplain) {
       int eExplain = sqlite3_stmt_isexplain(pStmt);
-      if (eExplain == 1) p->eModeNow = MODE_Explain;
-      if (eExplain == 2) p->eModeNow = MODE_EQP;
+      if (eExplain == 1) p->eModeNow = OutputMode::Explain;
+      if (eExplain == 2) p->eModeNow = OutputMode::Eqp;
     }
-    if (p->eModeNow == MODE_Explain) prepareExplainIndent(p, pStmt);
+    if (p->eModeNow == OutputMode::Explain) prepareExplainIndent(p, pStmt);
 
     bindParameters(p, pStmt);
     rc = runPrepared(p, pStmt);
@@ -198,11 +198,11 @@ int runPrepared(ShellContext* p, sqlite3_stmt* pStmt) {
   p->pCurStmt = pStmt;
 
   const int nCol = sqlite3_column_count(pStmt);
-  const int eMode = p->eModeNow;
+  const OutputMode eMode = p->eModeNow;
   // Modes that read BLOB (and, for speed, FLOAT) values straight from the
   // statement: their text form is never looked at, so it is not made.
-  const bool bBlobFromStmt = eMode == MODE_Insert || eMode == MODE_Quote;
-  const bool bSkipBlobText = bBlobFromStmt || eMode == MODE_Json;
+  const bool bBlobFromStmt = eMode == OutputMode::Insert || eMode == OutputMode::Quote;
+  const bool bSkipBlobText = bBlobFromStmt || eMode == OutputMode::Json;
   const bool bSkipFloatText = bSkipBlobText;
   static char zEmpty[] = "";
 
@@ -244,9 +244,9 @@ int runPrepared(ShellContext* p, sqlite3_stmt* pStmt) {
   sqlite3_free(pData);
   p->pCurStmt = pSavedStmt;
 
-  if (eMode == MODE_Json) {
+  if (eMode == OutputMode::Json) {
     std::fputs("]\n", p->pOut);
-  } else if (eMode == MODE_Count) {
+  } else if (eMode == OutputMode::Count) {
     char zBuf[200];
     sqlite3_snprintf(static_cast<int>(sizeof(zBuf)), zBuf, "%llu row%s\n", nRows,
                      nRows != 1 ? "s" : "");

@@ -224,7 +224,7 @@ void renderEqp(ShellContext* p, int nArg, char** azArg) {
 void renderInsert(ShellContext* p, int nArg, char** azArg, char** azCol, int* aiType) {
   FILE* out = p->pOut;
   sqlite3_stmt* pStmt = p->pCurStmt;
-  const bool bNewlines = (p->mFlags & SHFLG_Newlines) != 0;
+  const bool bNewlines = (p->mFlags & ShellFlag::Newlines) != 0;
   put(out, "INSERT INTO ");
   put(out, p->zInsertTable ? p->zInsertTable : "");
   if (p->bHeaders) {
@@ -386,43 +386,43 @@ void renderJson(ShellContext* p, int nArg, char** azArg, char** azCol, int* aiTy
 int renderRow(ShellContext* p, int nArg, char** azArg, char** azCol, int* aiType) {
   if (azArg == nullptr) return 0;
   switch (p->eModeNow) {
-    case MODE_Line:
+    case OutputMode::Line:
       renderLine(p, nArg, azArg, azCol);
       break;
-    case MODE_List:
+    case OutputMode::List:
       renderList(p, nArg, azArg, azCol);
       break;
-    case MODE_Semi:
+    case OutputMode::Semi:
       if (nArg > 0 && azArg[0]) writeSchemaStatement(p->pOut, azArg[0], ";\n");
       break;
-    case MODE_Html:
+    case OutputMode::Html:
       renderHtml(p, nArg, azArg, azCol);
       break;
-    case MODE_Insert:
+    case OutputMode::Insert:
       renderInsert(p, nArg, azArg, azCol, aiType);
       break;
-    case MODE_Quote:
+    case OutputMode::Quote:
       renderQuote(p, nArg, azArg, azCol, aiType);
       break;
-    case MODE_Tcl:
+    case OutputMode::Tcl:
       renderTcl(p, nArg, azArg, azCol);
       break;
-    case MODE_Csv:
+    case OutputMode::Csv:
       renderCsv(p, nArg, azArg, azCol);
       break;
-    case MODE_Explain:
+    case OutputMode::Explain:
       renderExplain(p, nArg, azArg, azCol);
       break;
-    case MODE_Ascii:
+    case OutputMode::Ascii:
       renderAscii(p, nArg, azArg, azCol);
       break;
-    case MODE_Pretty:
+    case OutputMode::Pretty:
       if (nArg == 1 && azArg[0]) printIndentedSchema(p->pOut, azArg[0]);
       break;
-    case MODE_EQP:
+    case OutputMode::Eqp:
       renderEqp(p, nArg, azArg);
       break;
-    case MODE_Json:
+    case OutputMode::Json:
       renderJson(p, nArg, azArg, azCol, aiType);
       break;
     default:

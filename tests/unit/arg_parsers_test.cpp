@@ -81,18 +81,18 @@ TEST(ShellContext, InitialValuesAndSaveRestore) {
   // Static: the engine keeps the record as its log callback argument.
   static ShellContext s;
   initShellContext(&s);
-  EXPECT_EQ(s.eMode, MODE_List);
+  EXPECT_EQ(s.eMode, OutputMode::List);
   EXPECT_STREQ(s.zColSep, "|");
   EXPECT_STREQ(s.zRowSep, "\n");
   EXPECT_EQ(s.mFlags, 0x02u);
   EXPECT_EQ(s.pConn, &s.aConn[0]);
-  s.eMode = MODE_Csv;
+  s.eMode = OutputMode::Csv;
   saveOutputMode(&s);
-  s.eMode = MODE_Json;
+  s.eMode = OutputMode::Json;
   saveOutputMode(&s);
-  s.eMode = MODE_Line;
+  s.eMode = OutputMode::Line;
   restoreOutputMode(&s);
-  EXPECT_EQ(s.eMode, MODE_Json);
+  EXPECT_EQ(s.eMode, OutputMode::Json);
   setSettingText(s.zNullText, "0123456789abcdefghijKLMN");
   EXPECT_STREQ(s.zNullText, "0123456789abcdefghi");
 }

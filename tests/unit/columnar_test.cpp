@@ -118,7 +118,7 @@ class Render : public testing::Test {
     sqlite3_close(db);
     nInterrupts = 0;
   }
-  std::string render(int eMode, const char* zSql) {
+  std::string render(OutputMode eMode, const char* zSql) {
     char* zBuf = nullptr;
     size_t nBuf = 0;
     ctx.pOut = open_memstream(&zBuf, &nBuf);
@@ -145,7 +145,7 @@ class Render : public testing::Test {
 };
 
 TEST_F(Render, BoxOneValue) {
-  EXPECT_EQ(render(MODE_Box, "SELECT 1 AS a"),
+  EXPECT_EQ(render(OutputMode::Box, "SELECT 1 AS a"),
             "┌───┐\n"
             "│ a │\n"
             "├───┤\n"
@@ -154,24 +154,24 @@ TEST_F(Render, BoxOneValue) {
 }
 
 TEST_F(Render, NothingForNoRows) {
-  EXPECT_EQ(render(MODE_Box, "SELECT 1 WHERE 0"), "");
+  EXPECT_EQ(render(OutputMode::Box, "SELECT 1 WHERE 0"), "");
 }
 
 TEST_F(Render, TableWithMultiLineRow) {
-  EXPECT_EQ(
-      render(MODE_Table, "SELECT 'x' || char(10) || 'yy' AS v, 1 AS n UNION ALL SELECT 'z', 22"),
-      "+----+----+\n"
-      "| v  | n  |\n"
-      "+----+----+\n"
-      "| x  | 1  |\n"
-      "| yy |    |\n"
-      "+----+----+\n"
-      "| z  | 22 |\n"
-      "+----+----+\n");
+  EXPECT_EQ(render(OutputMode::Table,
+                   "SELECT 'x' || char(10) || 'yy' AS v, 1 AS n UNION ALL SELECT 'z', 22"),
+            "+----+----+\n"
+            "| v  | n  |\n"
+            "+----+----+\n"
+            "| x  | 1  |\n"
+            "| yy |    |\n"
+            "+----+----+\n"
+            "| z  | 22 |\n"
+            "+----+----+\n");
 }
 
 TEST_F(Render, MarkdownHasNoClosingRule) {
-  EXPECT_EQ(render(MODE_Markdown, "SELECT 'abc' AS name, 5 AS n"),
+  EXPECT_EQ(render(OutputMode::Markdown, "SELECT 'abc' AS name, 5 AS n"),
             "| name | n |\n"
             "|------|---|\n"
             "| abc  | 5 |\n");
@@ -180,13 +180,13 @@ TEST_F(Render, MarkdownHasNoClosingRule) {
 TEST_F(Render, ColumnHeadersWidthsAndDividers) {
   ctx.bHeaders = 1;
   setWidths({5, -5});
-  EXPECT_EQ(render(MODE_Column, "SELECT 'ab' AS a, 7 AS b UNION ALL SELECT 'c', 123"),
+  EXPECT_EQ(render(OutputMode::Column, "SELECT 'ab' AS a, 7 AS b UNION ALL SELECT 'c', 123"),
             "a          b\n"
             "-----  -----\n"
             "ab         7\n"
             "c        123\n");
   setWidths({});
-  EXPECT_EQ(render(MODE_Column, "SELECT 'p' || char(10) || 'q' AS a UNION ALL SELECT 'r'"),
+  EXPECT_EQ(render(OutputMode::Column, "SELECT 'p' || char(10) || 'q' AS a UNION ALL SELECT 'r'"),
             "a\n"
             "-\n"
             "p\n"
@@ -198,7 +198,7 @@ TEST_F(Render, ColumnHeadersWidthsAndDividers) {
 TEST_F(Render, WrapAndQuote) {
   ctx.cmOpts.nWrap = 10;
   ctx.cmOpts.bWordWrap = 1;
-  EXPECT_EQ(render(MODE_Box, "SELECT 'one two three four' AS t"),
+  EXPECT_EQ(render(OutputMode::Box, "SELECT 'one two three four' AS t"),
             "┌──────────┐\n"
             "│    t     │\n"
             "├──────────┤\n"
@@ -209,21 +209,21 @@ TEST_F(Render, WrapAndQuote) {
   ctx.cmOpts.bQuote = 1;
   ctx.cmOpts.bWordWrap = 0;
   std::strcpy(ctx.zNullText, "-");
-  EXPECT_EQ(render(MODE_Table, "SELECT NULL AS a, 'it''s' AS b, x'01ab' AS c, 1.5 AS d"),
+  EXPECT_EQ(render(OutputMode::Table, "SELECT NULL AS a, 'it''s' AS b, x'01ab' AS c, 1.5 AS d"),
             "+------+---------+---------+-----+\n"
             "|  a   |    b    |    c    |  d  |\n"
             "+------+---------+---------+-----+\n"
             "| NULL | 'it''s' | x'01ab' | 1.5 |\n"
             "+------+---------+---------+-----+\n");
   ctx.cmOpts.bQuote = 0;
-  EXPECT_EQ(render(MODE_Markdown, "SELECT NULL AS a"),
+  EXPECT_EQ(render(OutputMode::Markdown, "SELECT NULL AS a"),
             "| a |\n"
             "|---|\n"
             "| - |\n");
 }
 
 TEST_F(Render, WideAndCombiningTextStaysAligned) {
-  EXPECT_EQ(render(MODE_Box,
+  EXPECT_EQ(render(OutputMode::Box,
                    "SELECT '中文' AS w, 'x' AS y UNION ALL SELECT 'e' || char(769) || 'e', 'yz'"),
             "┌──────┬────┐\n"
             "│  w   │ y  │\n"
@@ -236,7 +236,7 @@ TEST_F(Render, WideAndCombiningTextStaysAligned) {
 
 TEST_F(Render, InterruptPrintsNoTable) {
   nInterrupts = 1;
-  EXPECT_EQ(render(MODE_Box,
+  EXPECT_EQ(render(OutputMode::Box,
                    "WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c WHERE x < 10) "
                    "SELECT x FROM c"),
             "Interrupt\n");
@@ -254,7 +254,7 @@ void interruptAtFive(sqlite3_context* pCtx, int, sqlite3_value** apArg) {
 
 TEST_F(Render, InterruptWhileGatheringPrintsNoPartialTable) {
   sqlite3_create_function(db, "ctrlc", 1, SQLITE_UTF8, nullptr, interruptAtFive, nullptr, nullptr);
-  EXPECT_EQ(render(MODE_Table,
+  EXPECT_EQ(render(OutputMode::Table,
                    "WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c WHERE x < 100) "
                    "SELECT ctrlc(x) AS v FROM c"),
             "Interrupt\n");

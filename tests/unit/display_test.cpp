@@ -61,17 +61,17 @@ TEST_F(DisplayCommands, WidthStoresClearsAndKeepsBothHalvesInOneAllocation) {
 }
 
 TEST_F(DisplayCommands, ExplainRemembersTheModeBeforeIt) {
-  ctx.eMode = MODE_Box;
+  ctx.eMode = OutputMode::Box;
   ctx.bAutoExplain = 1;
   EXPECT_EQ(run(doExplain, {"explain"}), 0);
-  EXPECT_EQ(ctx.eMode, MODE_Explain);
+  EXPECT_EQ(ctx.eMode, OutputMode::Explain);
   EXPECT_EQ(ctx.bAutoExplain, 0);
   EXPECT_EQ(run(doExplain, {"explain", "on"}), 0);  // already on: the saved mode stays
-  EXPECT_EQ(ctx.eModeBeforeExplain, MODE_Box);
+  EXPECT_EQ(ctx.eModeBeforeExplain, OutputMode::Box);
   EXPECT_EQ(run(doExplain, {"explain", "2"}), 0);
-  EXPECT_EQ(ctx.eMode, MODE_Explain);
+  EXPECT_EQ(ctx.eMode, OutputMode::Explain);
   EXPECT_EQ(run(doExplain, {"explain", "auto"}), 0);
-  EXPECT_EQ(ctx.eMode, MODE_Box);
+  EXPECT_EQ(ctx.eMode, OutputMode::Box);
   EXPECT_EQ(ctx.bAutoExplain, 1);
 }
 

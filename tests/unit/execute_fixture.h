@@ -39,7 +39,7 @@ class ShellRun : public testing::Test {
     sqlite3_close(s.db);
   }
 
-  void setMode(int eMode, const char* zColSep = nullptr, const char* zRowSep = nullptr) {
+  void setMode(OutputMode eMode, const char* zColSep = nullptr, const char* zRowSep = nullptr) {
     s.eMode = eMode;
     if (zColSep) setSettingText(s.zColSep, zColSep);
     if (zRowSep) setSettingText(s.zRowSep, zRowSep);

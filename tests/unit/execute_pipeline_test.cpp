@@ -111,17 +111,18 @@ TEST_F(ShellRun, SqlErrorContextNeverSplitsACharacter) {
 
 TEST_F(ShellRun, CountModeAndEmptyResults) {
   exec("CREATE TABLE t(x); INSERT INTO t VALUES(1),(2),(3);");
-  setMode(MODE_Count);
+  setMode(OutputMode::Count);
   EXPECT_EQ(run("SELECT x FROM t; SELECT 1; SELECT x FROM t WHERE 0;"), "3 rows\n1 row\n");
   s.bHeaders = 1;
   // No rows: no header, no brackets, no count, in any row-at-a-time mode.
-  for (int eMode : {MODE_Line, MODE_List, MODE_Html, MODE_Insert, MODE_Quote, MODE_Tcl, MODE_Csv,
-                    MODE_Ascii, MODE_Json, MODE_Count, MODE_Off}) {
+  for (OutputMode eMode : {OutputMode::Line, OutputMode::List, OutputMode::Html, OutputMode::Insert,
+                           OutputMode::Quote, OutputMode::Tcl, OutputMode::Csv, OutputMode::Ascii,
+                           OutputMode::Json, OutputMode::Count, OutputMode::Off}) {
     setMode(eMode);
     setInsertTable(&s, "t");
-    EXPECT_EQ(run("SELECT x FROM t WHERE x > 5;"), "") << modeNames[eMode];
+    EXPECT_EQ(run("SELECT x FROM t WHERE x > 5;"), "") << modeName(eMode);
   }
-  setMode(MODE_Off);
+  setMode(OutputMode::Off);
   EXPECT_EQ(run("SELECT x FROM t;"), "");
 }
 
@@ -250,11 +251,11 @@ TEST_F(ShellRun, BindsParametersFromTheParameterTable) {
 
 TEST_F(ShellRun, RowCallbackRendersWithoutTypes) {
   s.bHeaders = 1;
-  s.eModeNow = MODE_List;
+  s.eModeNow = OutputMode::List;
   FILE* out = std::tmpfile();
   s.pOut = out;
   ASSERT_EQ(sqlite3_exec(s.db, "SELECT 1 AS a, NULL AS b", rowCallback, &s, nullptr), SQLITE_OK);
-  s.eModeNow = MODE_Json;
+  s.eModeNow = OutputMode::Json;
   s.nRowsShown = 0;
   ASSERT_EQ(sqlite3_exec(s.db, "SELECT 1.5 AS a, 'x\"y' AS b", rowCallback, &s, nullptr),
             SQLITE_OK);

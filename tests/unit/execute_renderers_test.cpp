@@ -418,12 +418,12 @@ TEST_F(ShellRun, EveryModeWritesItsExactBytes) {
   setSettingText(s.zNullText, "N");
   setInsertTable(&s, "t");
   struct Case {
-    int eMode;
+    OutputMode eMode;
     const char* zColSep;
     const char* zRowSep;
     const char* zWant;
   } cases[] = {
-      {MODE_Line, nullptr, "\n",
+      {OutputMode::Line, nullptr, "\n",
        "     a = 1\n"
        "select = it's \"x\" <&>\n"
        "     c = N\n"
@@ -435,25 +435,25 @@ TEST_F(ShellRun, EveryModeWritesItsExactBytes) {
        "     c = 0.1\n"
        "     d = 1.0e+308\n"
        "     e = \n"},
-      {MODE_List, "|", "\n",
+      {OutputMode::List, "|", "\n",
        "a|select|c|d|e\n"
        "1|it's \"x\" <&>|N|2.0|\x01\xab\n"
        "-5|a\nb,c\t|0.1|1.0e+308|\n"},
-      {MODE_Html, nullptr, nullptr,
+      {OutputMode::Html, nullptr, nullptr,
        "<TR><TH>a</TH>\n<TH>select</TH>\n<TH>c</TH>\n<TH>d</TH>\n<TH>e</TH>\n</TR>\n"
        "<TR><TD>1</TD>\n<TD>it&#39;s &quot;x&quot; &lt;&amp;&gt;</TD>\n<TD>N</TD>\n"
        "<TD>2.0</TD>\n<TD>\x01\xab</TD>\n</TR>\n"
        "<TR><TD>-5</TD>\n<TD>a\nb,c\t</TD>\n<TD>0.1</TD>\n<TD>1.0e+308</TD>\n<TD></TD>\n"
        "</TR>\n"},
-      {MODE_Tcl, " ", "\n",
+      {OutputMode::Tcl, " ", "\n",
        "\"a\" \"select\" \"c\" \"d\" \"e\"\n"
        "\"1\" \"it's \\\"x\\\" <&>\" \"N\" \"2.0\" \"\\001\\253\"\n"
        "\"-5\" \"a\\nb,c\\t\" \"0.1\" \"1.0e+308\" \"\"\n"},
-      {MODE_Csv, ",", "\r\n",
+      {OutputMode::Csv, ",", "\r\n",
        "a,select,c,d,e\r\n"
        "1,\"it's \"\"x\"\" <&>\",N,2.0,\"\x01\xab\"\r\n"
        "-5,\"a\nb,c\t\",0.1,1.0e+308,\"\"\r\n"},
-      {MODE_Ascii, "\x1f", "\x1e",
+      {OutputMode::Ascii, "\x1f", "\x1e",
        "a\x1fselect\x1f"
        "c\x1f"
        "d\x1f"
@@ -464,15 +464,15 @@ TEST_F(ShellRun, EveryModeWritesItsExactBytes) {
        "a\nb,c\t\x1f"
        "0.1\x1f"
        "1.0e+308\x1f\x1e"},
-      {MODE_Insert, nullptr, nullptr,
+      {OutputMode::Insert, nullptr, nullptr,
        "INSERT INTO t(a,\"select\",c,d,e) VALUES(1,'it''s \"x\" <&>',NULL,2.0,X'01ab');\n"
        "INSERT INTO t(a,\"select\",c,d,e) VALUES(-5,replace('a\\nb,c\t','\\n',char(10)),"
        "0.10000000000000000555,9.9999999999999996322e+307,X'');\n"},
-      {MODE_Quote, ",", "\n",
+      {OutputMode::Quote, ",", "\n",
        "'a','select','c','d','e'\n"
        "1,'it''s \"x\" <&>',NULL,2.0,X'01ab'\n"
        "-5,'a\nb,c\t',0.10000000000000000555,9.9999999999999996322e+307,X''\n"},
-      {MODE_Json, nullptr, nullptr,
+      {OutputMode::Json, nullptr, nullptr,
        "[{\"a\":1,\"select\":\"it's \\\"x\\\" "
        "<&>\",\"c\":null,\"d\":2.0,\"e\":\"\\u0001\\u00ab\"},\n"
        "{\"a\":-5,\"select\":\"a\\nb,c\\t\",\"c\":0.10000000000000000555,"
@@ -480,20 +480,20 @@ TEST_F(ShellRun, EveryModeWritesItsExactBytes) {
   };
   for (const auto& c : cases) {
     setMode(c.eMode, c.zColSep, c.zRowSep);
-    EXPECT_EQ(run("SELECT * FROM t;"), c.zWant) << modeNames[c.eMode];
+    EXPECT_EQ(run("SELECT * FROM t;"), c.zWant) << modeName(c.eMode);
   }
   // Without headers the header-bearing modes print only rows.
   s.bHeaders = 0;
-  setMode(MODE_List, "|", "\n");
+  setMode(OutputMode::List, "|", "\n");
   EXPECT_EQ(run("SELECT a, d FROM t;"), "1|2.0\n-5|1.0e+308\n");
-  setMode(MODE_Insert);
+  setMode(OutputMode::Insert);
   setInsertTable(&s, "my table");
   EXPECT_EQ(run("SELECT a FROM t LIMIT 1;"), "INSERT INTO \"my table\" VALUES(1);\n");
 }
 
 TEST_F(ShellRun, InsertModeFloatForms) {
   setInsertTable(&s, "t");
-  setMode(MODE_Insert);
+  setMode(OutputMode::Insert);
   // Integral values keep ".0"; values beyond the 64-bit range take the
   // general form instead of a conversion to an integer.
   struct Case {
@@ -518,7 +518,7 @@ TEST_F(ShellRun, InsertModeFloatForms) {
         << c.zExpr;
   }
   // The newline flag keeps line ends literal.
-  s.mFlags |= SHFLG_Newlines;
+  s.mFlags |= ShellFlag::Newlines;
   EXPECT_EQ(run("SELECT 'a' || char(10) || 'b';"), "INSERT INTO t VALUES('a\nb');\n");
 }
 
@@ -534,14 +534,14 @@ TEST_F(ShellRun, InsertAndQuoteOutputReplaysToTheSameValues) {
       // 2: quote, one row at a time wrapped into an INSERT.
       std::string zReplay;
       if (iForm < 2) {
-        setMode(MODE_Insert);
+        setMode(OutputMode::Insert);
         setInsertTable(&s, zTable);
         s.bHeaders = iForm;
-        if (iForm == 1) s.mFlags |= SHFLG_Newlines;
+        if (iForm == 1) s.mFlags |= ShellFlag::Newlines;
         zReplay = run(zSelect.c_str());
-        s.mFlags &= ~SHFLG_Newlines;
+        s.mFlags &= ~ShellFlag::Newlines;
       } else {
-        setMode(MODE_Quote, ",", "\n");
+        setMode(OutputMode::Quote, ",", "\n");
         s.bHeaders = 0;
         for (size_t iRow = 1; iRow <= want.size(); iRow++) {
           std::string zOne =
@@ -574,7 +574,7 @@ TEST_F(ShellRun, InsertAndQuoteOutputReplaysToTheSameValues) {
 
 TEST_F(ShellRun, JsonOutputParsesAndMatchesTheValues) {
   fillValues(s.db);
-  setMode(MODE_Json);
+  setMode(OutputMode::Json);
   for (const char* zSelect :
        {"SELECT * FROM v ORDER BY rowid;", "SELECT * FROM w ORDER BY rowid;"}) {
     std::string out = run(zSelect);
@@ -633,7 +633,7 @@ TEST_F(ShellRun, JsonOutputParsesAndMatchesTheValues) {
 
 TEST_F(ShellRun, CsvOutputParsesAndMatchesTheValues) {
   fillValues(s.db);
-  setMode(MODE_Csv, ",", "\r\n");
+  setMode(OutputMode::Csv, ",", "\r\n");
   s.bHeaders = 1;
   for (const char* zSelect :
        {"SELECT * FROM v ORDER BY rowid;", "SELECT * FROM w ORDER BY rowid;"}) {
@@ -669,7 +669,7 @@ TEST_F(ShellRun, CsvOutputParsesAndMatchesTheValues) {
 }
 
 TEST_F(ShellRun, QuoteModeWritesSqlLiterals) {
-  setMode(MODE_Quote, ",", "\n");
+  setMode(OutputMode::Quote, ",", "\n");
   s.bHeaders = 1;
   EXPECT_EQ(run("SELECT 0.1 AS \"it's\", 'a''b' || char(10), x'00ff', NULL, 1e999, 7, -0.0;"),
             "'it''s','''a''''b'' || char(10)','x''00ff''','NULL','1e999','7','-0.0'\n"
@@ -677,17 +677,17 @@ TEST_F(ShellRun, QuoteModeWritesSqlLiterals) {
 }
 
 TEST_F(ShellRun, LineModePadsNamesToTheWidest) {
-  setMode(MODE_Line, nullptr, "\n");
+  setMode(OutputMode::Line, nullptr, "\n");
   EXPECT_EQ(run("SELECT 1 AS a, 2 AS b UNION ALL SELECT 3, 4;"),
             "    a = 1\n    b = 2\n\n    a = 3\n    b = 4\n");
   EXPECT_EQ(run("SELECT 1 AS longer_name, NULL AS b;"), "longer_name = 1\n          b = \n");
 }
 
 TEST_F(ShellRun, SchemaModesAndPlanRowsGoThroughTheirPrinters) {
-  setMode(MODE_Semi);
+  setMode(OutputMode::Semi);
   EXPECT_EQ(run("SELECT 'CREATE TABLE x(a)';"), "CREATE TABLE x(a);\n");
   // The eqp mode collects rows for the tree printed after the statement.
-  setMode(MODE_EQP);
+  setMode(OutputMode::Eqp);
   EXPECT_EQ(run("SELECT 1, 0, 0, 'SCAN a' UNION ALL SELECT 2, 1, 0, 'SCAN b';"),
             "QUERY PLAN\n`--SCAN a\n   `--SCAN b\n");
 }

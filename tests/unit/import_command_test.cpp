@@ -92,7 +92,7 @@ class ImportCommand : public testing::Test {
     bSavedStdinIsTty = bStdinIsTty;
     bStdinIsTty = 0;
     std::memset(static_cast<void*>(&ctx), 0, sizeof(ctx));
-    ctx.eMode = ctx.eModeNow = MODE_List;
+    ctx.eMode = ctx.eModeNow = OutputMode::List;
     ctx.pConn = &ctx.aConn[0];
     setSettingText(ctx.zColSep, "|");
     setSettingText(ctx.zRowSep, "\n");
@@ -297,7 +297,7 @@ TEST_F(ImportCommand, NewTableWithRenamedColumnsAndVerbose) {
 
 TEST_F(ImportCommand, SeparatorsFromTheOutputMode) {
   writeFile("d.csv", "a,b\r\n1,2\r\n");
-  ctx.eMode = MODE_Csv;
+  ctx.eMode = OutputMode::Csv;
   setSettingText(ctx.zColSep, ",");
   setSettingText(ctx.zRowSep, "\r\n");
   Outcome r = run({path("d.csv"), "t", "-v"});
@@ -316,7 +316,7 @@ TEST_F(ImportCommand, SeparatorsFromTheOutputMode) {
       {",", "", "Error: non-null row separator required for import\n"},
       {",", "\r\n", "Error: multi-character row separators not allowed for import\n"},
   };
-  ctx.eMode = MODE_List;
+  ctx.eMode = OutputMode::List;
   for (const auto& c : cases) {
     setSettingText(ctx.zColSep, c.zCol);
     setSettingText(ctx.zRowSep, c.zRow);
@@ -330,9 +330,9 @@ TEST_F(ImportCommand, SeparatorsFromTheOutputMode) {
 }
 
 TEST_F(ImportCommand, AsciiMode) {
-  ctx.eMode = MODE_Ascii;
-  setSettingText(ctx.zColSep, SEP_Unit);
-  setSettingText(ctx.zRowSep, SEP_Record);
+  ctx.eMode = OutputMode::Ascii;
+  setSettingText(ctx.zColSep, zUnitSeparator);
+  setSettingText(ctx.zRowSep, zRecordSeparator);
   writeFile("d.txt",
             "a\x1F"
             "b\x1E\"1\"\x1F"

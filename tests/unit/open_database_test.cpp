@@ -44,7 +44,7 @@ class OpenDatabaseTest : public ::testing::Test {
   std::string path(const char* zName) const { return (dir / zName).string(); }
 
   // Opens zFile in eMode through openDatabase.
-  void open(const std::string& zFile, unsigned char eMode, int flags = 0) {
+  void open(const std::string& zFile, OpenMode eMode, int flags = 0) {
     name = zFile;
     ctx.pConn->zFilename = name.c_str();
     ctx.eOpenMode = eMode;
@@ -162,16 +162,16 @@ TEST_F(OpenDatabaseTest, DetectsFileKinds) {
   struct Case {
     std::string zName;
     int bZip;
-    int eKind;
+    OpenMode eKind;
   };
   const std::vector<Case> cases = {
-      {path("real.db"), 0, OPEN_Normal},      {path("db-with-trailer"), 0, OPEN_Normal},
-      {path("appended"), 0, OPEN_AppendVfs},  {path("archive.bin"), 0, OPEN_Zipfile},
-      {path("text.txt"), 0, OPEN_Unspec},     {path("text.txt"), 1, OPEN_Unspec},
-      {path("short.zip"), 0, OPEN_Unspec},    {path("short.zip"), 1, OPEN_Zipfile},
-      {path("empty.zip"), 1, OPEN_Zipfile},   {path("missing.db"), 0, OPEN_Normal},
-      {path("missing.db"), 1, OPEN_Normal},   {path("missing.ZIP"), 0, OPEN_Normal},
-      {path("missing.ZIP"), 1, OPEN_Zipfile}, {":memory:", 0, OPEN_Normal},
+      {path("real.db"), 0, OpenMode::Normal},    {path("db-with-trailer"), 0, OpenMode::Normal},
+      {path("appended"), 0, OpenMode::Append},   {path("archive.bin"), 0, OpenMode::Zip},
+      {path("text.txt"), 0, OpenMode::Unknown},  {path("text.txt"), 1, OpenMode::Unknown},
+      {path("short.zip"), 0, OpenMode::Unknown}, {path("short.zip"), 1, OpenMode::Zip},
+      {path("empty.zip"), 1, OpenMode::Zip},     {path("missing.db"), 0, OpenMode::Normal},
+      {path("missing.db"), 1, OpenMode::Normal}, {path("missing.ZIP"), 0, OpenMode::Normal},
+      {path("missing.ZIP"), 1, OpenMode::Zip},   {":memory:", 0, OpenMode::Normal},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(detectDatabaseKind(c.zName.c_str(), c.bZip), c.eKind) << c.zName << " " << c.bZip;
@@ -187,9 +187,9 @@ TEST_F(OpenDatabaseTest, DetectModeOpensAndRemembersKind) {
     sqlite3_close(db);
     return s;
   }();
-  open(path("real.db"), OPEN_Unspec);
+  open(path("real.db"), OpenMode::Unknown);
   ASSERT_NE(ctx.db, nullptr);
-  EXPECT_EQ(ctx.eOpenMode, OPEN_Normal);
+  EXPECT_EQ(ctx.eOpenMode, OpenMode::Normal);
   EXPECT_EQ(dbForInterrupt, ctx.db);
   EXPECT_EQ(tableDigest(ctx.db), want);
   closeConnection(ctx.db);
@@ -198,22 +198,22 @@ TEST_F(OpenDatabaseTest, DetectModeOpensAndRemembersKind) {
 
   // An unrecognized file opens as an ordinary one; the mode stays undecided.
   writeFile(path("text.txt"), std::string(100, 't'));
-  open(path("text.txt"), OPEN_Unspec);
+  open(path("text.txt"), OpenMode::Unknown);
   ASSERT_NE(ctx.db, nullptr);
-  EXPECT_EQ(ctx.eOpenMode, OPEN_Unspec);
+  EXPECT_EQ(ctx.eOpenMode, OpenMode::Unknown);
   closeConnection(ctx.db);
   ctx.db = nullptr;
 
   // A name that does not exist is created on first write.
-  open(path("new.db"), OPEN_Unspec);
-  EXPECT_EQ(ctx.eOpenMode, OPEN_Normal);
+  open(path("new.db"), OpenMode::Unknown);
+  EXPECT_EQ(ctx.eOpenMode, OpenMode::Normal);
   ASSERT_EQ(sqlite3_exec(ctx.db, "CREATE TABLE x(y)", nullptr, nullptr, nullptr), SQLITE_OK);
   EXPECT_TRUE(fs::exists(path("new.db")));
 }
 
 TEST_F(OpenDatabaseTest, ReadOnlyModeRefusesWrites) {
   makeDatabase(path("real.db"));
-  open(path("real.db"), OPEN_ReadOnly);
+  open(path("real.db"), OpenMode::ReadOnly);
   ASSERT_NE(ctx.db, nullptr);
   EXPECT_EQ(queryOne(ctx.db, "SELECT count(*) FROM t"), "200");
   EXPECT_EQ(sqlite3_exec(ctx.db, "DELETE FROM t", nullptr, nullptr, nullptr), SQLITE_READONLY);
@@ -221,7 +221,7 @@ TEST_F(OpenDatabaseTest, ReadOnlyModeRefusesWrites) {
 
 TEST_F(OpenDatabaseTest, ZipModeGivesAnEmptyMemoryDatabase) {
   writeFile(path("a.zip"), std::string(100, 'z'));
-  open(path("a.zip"), OPEN_Zipfile);
+  open(path("a.zip"), OpenMode::Zip);
   ASSERT_NE(ctx.db, nullptr);
   EXPECT_EQ(queryOne(ctx.db, "SELECT count(*) FROM sqlite_schema"), "0");
   EXPECT_EQ(queryOne(ctx.db, "SELECT shell_idquote('z')"), "\"z\"");
@@ -229,7 +229,7 @@ TEST_F(OpenDatabaseTest, ZipModeGivesAnEmptyMemoryDatabase) {
 
 TEST_F(OpenDatabaseTest, FailedOpenKeepsAliveWithMemoryDatabase) {
   testing::internal::CaptureStderr();
-  open(path("x.db"), OPEN_AppendVfs, keepAlive);
+  open(path("x.db"), OpenMode::Append, keepAlive);
   std::string err = testing::internal::GetCapturedStderr();
   EXPECT_EQ(err, "Error: unable to open database \"" + path("x.db") + "\": no such vfs: apndvfs\n");
   ASSERT_NE(ctx.db, nullptr);
@@ -242,7 +242,7 @@ TEST_F(OpenDatabaseTest, FailedOpenWithoutKeepAliveExits) {
   EXPECT_EXIT(
       {
         fs::create_directories(path("sub"));
-        open(path("sub/missing/x.db"), OPEN_Normal);
+        open(path("sub/missing/x.db"), OpenMode::Normal);
       },
       testing::ExitedWithCode(1), "Error: unable to open database \".*x.db\": unable to open");
 }
@@ -250,7 +250,7 @@ TEST_F(OpenDatabaseTest, FailedOpenWithoutKeepAliveExits) {
 TEST_F(OpenDatabaseTest, DeserializedImageIsAPrivateCopy) {
   makeDatabase(path("real.db"));
   std::string image = readFile(path("real.db"));
-  open(path("real.db"), OPEN_Deserialize);
+  open(path("real.db"), OpenMode::Deserialize);
   ASSERT_NE(ctx.db, nullptr);
   EXPECT_EQ(serialized(ctx.db), image);
   ASSERT_EQ(sqlite3_exec(ctx.db, "DELETE FROM t", nullptr, nullptr, nullptr), SQLITE_OK);
@@ -260,7 +260,7 @@ TEST_F(OpenDatabaseTest, DeserializedImageIsAPrivateCopy) {
   // A file that cannot be read gives an empty database.
   closeConnection(ctx.db);
   ctx.db = nullptr;
-  open(path("missing.db"), OPEN_Deserialize);
+  open(path("missing.db"), OpenMode::Deserialize);
   ASSERT_NE(ctx.db, nullptr);
   EXPECT_EQ(queryOne(ctx.db, "SELECT count(*) FROM sqlite_schema"), "0");
 }
@@ -268,7 +268,7 @@ TEST_F(OpenDatabaseTest, DeserializedImageIsAPrivateCopy) {
 TEST_F(OpenDatabaseTest, DeserializedImageHonoursSizeLimit) {
   makeDatabase(path("real.db"));
   ctx.nMaxDbSize = static_cast<sqlite3_int64>(fs::file_size(path("real.db"))) + 4096;
-  open(path("real.db"), OPEN_Deserialize);
+  open(path("real.db"), OpenMode::Deserialize);
   ASSERT_NE(ctx.db, nullptr);
   int rc = sqlite3_exec(ctx.db, "CREATE TABLE big(x); INSERT INTO big VALUES(zeroblob(100000))",
                         nullptr, nullptr, nullptr);
@@ -283,7 +283,7 @@ TEST_F(OpenDatabaseTest, HexDumpFileRoundTrip) {
   std::string dump = hexDump(image, 1024);
   dump.insert(dump.find('\n') + 1, "a comment line\n" + std::string(2500, '#') + "\n");
   writeFile(path("dump.txt"), dump);
-  open(path("dump.txt"), OPEN_HexDb);
+  open(path("dump.txt"), OpenMode::HexDump);
   ASSERT_NE(ctx.db, nullptr);
   EXPECT_EQ(serialized(ctx.db), image);
   EXPECT_EQ(queryOne(ctx.db, "PRAGMA integrity_check"), "ok");
@@ -301,7 +301,7 @@ TEST_F(OpenDatabaseTest, HexDumpFromCurrentInputAdvancesLineNumber) {
   ctx.pIn = in;
   ctx.iLineNo = 7;
   ctx.pConn->zFilename = nullptr;
-  ctx.eOpenMode = OPEN_HexDb;
+  ctx.eOpenMode = OpenMode::HexDump;
   openDatabase(&ctx, 0);
   ASSERT_NE(ctx.db, nullptr);
   EXPECT_EQ(serialized(ctx.db), image);
@@ -392,7 +392,7 @@ class ShellFunctionsTest : public OpenDatabaseTest {
  protected:
   void SetUp() override {
     OpenDatabaseTest::SetUp();
-    open(":memory:", OPEN_Unspec);
+    open(":memory:", OpenMode::Unknown);
     ASSERT_NE(ctx.db, nullptr);
     ASSERT_EQ(sqlite3_exec(ctx.db,
                            "CREATE TABLE t(a, \"b c\", \"select\");"
@@ -554,7 +554,7 @@ int denyAll(void*, int, const char*, const char*, const char*, const char*) {
 TEST_F(OpenDatabaseTest, SafeModeAuthorizerIsInstalled) {
   safeModeAuthorizer = denyAll;
   ctx.bSafePersistent = 1;
-  open(":memory:", OPEN_Unspec);
+  open(":memory:", OpenMode::Unknown);
   ASSERT_NE(ctx.db, nullptr);
   EXPECT_EQ(sqlite3_exec(ctx.db, "SELECT 1", nullptr, nullptr, nullptr), SQLITE_AUTH);
   // Also on an already open connection whose authorizer was removed.

@@ -122,9 +122,9 @@ TEST_F(Redirect, DiscardWaitsForTheViewer) {
 TEST_F(Redirect, ViewerThatCannotStartIsReportedAndModeRestored) {
   EnvVar a("PATH", zDir.c_str());  // no opener anywhere on PATH
   EnvVar b("TMPDIR", (zDir + "/a b").c_str());
-  ctx.eMode = MODE_Box;
+  ctx.eMode = OutputMode::Box;
   saveOutputMode(&ctx);
-  ctx.eMode = MODE_Csv;
+  ctx.eMode = OutputMode::Csv;
   makeTempFileName(&ctx, "csv");
   ctx.bLaunchViewer = 1;
   std::string zName = ctx.zTmpFile;
@@ -133,7 +133,7 @@ TEST_F(Redirect, ViewerThatCannotStartIsReportedAndModeRestored) {
   std::string zErr = testing::internal::GetCapturedStderr();
   // A name with a blank is quoted for the command processor.
   EXPECT_NE(zErr.find("Failed: [xdg-open '" + zName + "']\n"), std::string::npos) << zErr;
-  EXPECT_EQ(ctx.eMode, MODE_Box);
+  EXPECT_EQ(ctx.eMode, OutputMode::Box);
   EXPECT_EQ(ctx.bLaunchViewer, 0);
   EXPECT_EQ(ctx.pOut, stdout);
   EXPECT_STREQ(ctx.zOutName, "");
