@@ -5,10 +5,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "shell/core/SafeMode.h"
 #include "shell/core/ShellContext.h"
 #include "shell/core/Output.h"
-
-AuthorizerFn safeModeAuthorizer = nullptr;
 
 namespace {
 
@@ -271,7 +270,7 @@ void openDatabase(ShellContext* p, int openFlags) {
       }
     }
   }
-  if (p->bSafePersistent && p->db != nullptr && safeModeAuthorizer != nullptr) {
+  if (p->bSafePersistent && p->db != nullptr) {
     sqlite3_set_authorizer(p->db, safeModeAuthorizer, p);
   }
 }

@@ -24,7 +24,3 @@ unsigned char* readHexDump(ShellContext* p, int* pnData);
 void closeConnection(sqlite3* db);
 // "name(col,col,...)" from PRAGMA table_info, malloc'd; null without columns.
 char* fakeSchema(sqlite3* db, const char* zSchema, const char* zName);
-
-// Set by safe mode: the authorizer installed on connections while it is on.
-using AuthorizerFn = int (*)(void*, int, const char*, const char*, const char*, const char*);
-extern AuthorizerFn safeModeAuthorizer;

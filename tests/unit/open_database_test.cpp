@@ -547,21 +547,22 @@ TEST_F(OpenDatabaseTest, CloseReportsBusyConnection) {
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
 }
 
-int denyAll(void*, int, const char*, const char*, const char*, const char*) {
-  return SQLITE_DENY;
-}
-
 TEST_F(OpenDatabaseTest, SafeModeAuthorizerIsInstalled) {
-  safeModeAuthorizer = denyAll;
   ctx.bSafePersistent = 1;
   open(":memory:", OpenMode::Unknown);
   ASSERT_NE(ctx.db, nullptr);
-  EXPECT_EQ(sqlite3_exec(ctx.db, "SELECT 1", nullptr, nullptr, nullptr), SQLITE_AUTH);
+  // Suspended (as after .nonce): the authorizer is there but lets ATTACH pass.
+  EXPECT_EQ(sqlite3_exec(ctx.db, "ATTACH ':memory:' AS aux", nullptr, nullptr, nullptr), SQLITE_OK);
+  ctx.bSafeActive = 1;
+  ctx.iLineNo = 7;
+  EXPECT_EXIT(sqlite3_exec(ctx.db, "ATTACH ':memory:' AS aux2", nullptr, nullptr, nullptr),
+              testing::ExitedWithCode(1), "^line 7: cannot run ATTACH in safe mode\n$");
   // Also on an already open connection whose authorizer was removed.
   sqlite3_set_authorizer(ctx.db, nullptr, nullptr);
   openDatabase(&ctx, 0);
-  EXPECT_EQ(sqlite3_exec(ctx.db, "SELECT 1", nullptr, nullptr, nullptr), SQLITE_AUTH);
-  safeModeAuthorizer = nullptr;
+  EXPECT_EXIT(sqlite3_exec(ctx.db, "SELECT Load_Extension('x')", nullptr, nullptr, nullptr),
+              testing::ExitedWithCode(1),
+              "^line 7: cannot use the load_extension\\(\\) function in safe mode\n$");
 }
 
 TEST_F(OpenDatabaseTest, ReadWholeFile) {
