@@ -15,6 +15,7 @@
 #include "shell/commands/Dispatch.h"
 #include "shell/core/ArgParsers.h"
 #include "shell/app/InputLoop.h"
+#include "shell/core/NestedInput.h"
 #include "shell/core/OpenDatabase.h"
 #include "shell/core/Platform.h"
 #include "shell/core/Redirect.h"
@@ -270,6 +271,7 @@ int shellMain(int argc, char** argvIn) {
 
   ShellContext data;
   initShellContext(&data);
+  setInputLoop(processInput);
   ArgumentCopies args;
   std::vector<char*> azCmd;
   if (argc < 1) {

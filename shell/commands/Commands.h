@@ -41,5 +41,17 @@ int doDump(ShellContext* p, int nArg, char** azArg);
 int doImport(ShellContext* p, int nArg, char** azArg);
 
 // connection and file commands (connection.cpp)
+int doBackup(ShellContext* p, int nArg, char** azArg);  // also .save
+int doCd(ShellContext* p, int nArg, char** azArg);
+int doClone(ShellContext* p, int nArg, char** azArg);
+int doConnection(ShellContext* p, int nArg, char** azArg);
 int doExit(ShellContext* p, int nArg, char** azArg);
+int doLoad(ShellContext* p, int nArg, char** azArg);
+int doLog(ShellContext* p, int nArg, char** azArg);
+int doOpen(ShellContext* p, int nArg, char** azArg);
 int doQuit(ShellContext* p, int nArg, char** azArg);
+int doRead(ShellContext* p, int nArg, char** azArg);
+int doRestore(ShellContext* p, int nArg, char** azArg);
+int doShell(ShellContext* p, int nArg, char** azArg);  // also .system
+int doTimeout(ShellContext* p, int nArg, char** azArg);
+int doVersion(ShellContext* p, int nArg, char** azArg);

@@ -1,10 +1,567 @@
-// Connection and file commands: .exit and .quit.
+// Connection and file commands: .open, .connection, .backup/.save, .restore,
+// .clone, .cd, .read, .shell/.system, .load, .log, .timeout, .version, .exit
+// and .quit.
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
 
 #include "shell/commands/Commands.h"
+#include "shell/commands/Dispatch.h"
 #include "shell/core/ArgParsers.h"
+#include "shell/core/NestedInput.h"
+#include "shell/core/OpenDatabase.h"
+#include "shell/core/Output.h"
+#include "shell/core/Progress.h"
+#include "shell/core/Redirect.h"
+#include "shell/core/SafeMode.h"
 #include "shell/core/ShellContext.h"
+
+namespace {
+
+constexpr int nConnSlots = static_cast<int>(sizeof(ShellContext::aConn) / sizeof(ShellConn));
+constexpr int nBackupPagesPerStep = 100;
+
+int usage(const char* zText) {
+  printRaw(stderr, "%s", zText);
+  return 1;
+}
+
+// A connection that this command opened and closes again.
+struct ConnectionCloser {
+  void operator()(sqlite3* db) const { sqlite3_close(db); }
+};
+using ConnectionPtr = std::unique_ptr<sqlite3, ConnectionCloser>;
+
+struct BackupFinisher {
+  void operator()(sqlite3_backup* p) const { sqlite3_backup_finish(p); }
+};
+using BackupPtr = std::unique_ptr<sqlite3_backup, BackupFinisher>;
+
+bool fileExists(const char* zPath) {
+  return access(zPath, F_OK) == 0;
+}
+
+// Removes a database file that a failed copy created, with its journals, so
+// that no half-written file is left looking like a good copy.
+void removeFailedCopy(const char* zPath) {
+  for (const char* zSuffix : {"", "-journal", "-wal", "-shm"}) {
+    std::string zName = zPath;
+    zName += zSuffix;
+    unlink(zName.c_str());
+  }
+}
+
+// A single decimal digit, as .connection takes its slot number.
+bool isSingleDigit(const char* z) {
+  return z[0] >= '0' && z[0] <= '9' && z[1] == 0;
+}
+
+// The exit status of a command run through the command processor.
+int commandStatus(int rc) {
+  if (rc == -1) return -1;
+  if (WIFEXITED(rc)) return WEXITSTATUS(rc);
+  if (WIFSIGNALED(rc)) return 128 + WTERMSIG(rc);
+  return rc;
+}
+
+// Steps a backup to its end, showing progress at a terminal.  Returns the
+// last step's result; a finish that fails turns success into its error.
+int runBackup(sqlite3_backup* pBackup, bool bRetryBusy) {
+  TerminalProgress progress("pages");
+  int rc = SQLITE_OK;
+  int nBusy = 0;
+  for (;;) {
+    rc = sqlite3_backup_step(pBackup, nBackupPagesPerStep);
+    if (rc == SQLITE_OK) {
+      const int nTotal = sqlite3_backup_pagecount(pBackup);
+      progress.update(nTotal - sqlite3_backup_remaining(pBackup), nTotal);
+      continue;
+    }
+    if (bRetryBusy && rc == SQLITE_BUSY && nBusy++ < 3) {
+      sqlite3_sleep(100);
+      continue;
+    }
+    break;
+  }
+  return rc;
+}
+
+// Copies the rows of table zTable from the shell's connection into dbNew.
+void cloneTableRows(ShellContext* p, sqlite3* dbNew, const char* zTable) {
+  SqlitePtr zQuery(checkAlloc(sqlite3_mprintf("SELECT * FROM \"%w\"", zTable)));
+  int rc = 0;
+  StmtPtr pQuery = prepareStmt(p->db, zQuery.get(), &rc);
+  if (rc) {
+    printConsole(stderr, "Error %d: %s on [%s]\n", sqlite3_extended_errcode(p->db),
+                 sqlite3_errmsg(p->db), zQuery.get());
+    return;
+  }
+  const int nCol = sqlite3_column_count(pQuery.get());
+  SqlitePtr zQuoted(checkAlloc(sqlite3_mprintf("%w", zTable)));
+  std::string zInsert = "INSERT OR IGNORE INTO \"";
+  zInsert += zQuoted.get();
+  zInsert += "\" VALUES(?";
+  for (int i = 1; i < nCol; i++) zInsert += ",?";
+  zInsert += ");";
+  StmtPtr pInsert = prepareStmt(dbNew, zInsert.c_str(), &rc);
+  if (rc) {
+    printConsole(stderr, "Error %d: %s on [%s]\n", sqlite3_extended_errcode(dbNew),
+                 sqlite3_errmsg(dbNew), zQuery.get());
+    return;
+  }
+  static const char zSpinner[] = "|/-\\";
+  sqlite3_int64 nRow = 0;
+  for (int nPass = 0; nPass < 2; nPass++) {
+    while ((rc = sqlite3_step(pQuery.get())) == SQLITE_ROW) {
+      sqlite3_stmt* pIns = pInsert.get();
+      for (int i = 0; i < nCol; i++) {
+        switch (sqlite3_column_type(pQuery.get(), i)) {
+          case SQLITE_NULL:
+            sqlite3_bind_null(pIns, i + 1);
+            break;
+          case SQLITE_INTEGER:
+            sqlite3_bind_int64(pIns, i + 1, sqlite3_column_int64(pQuery.get(), i));
+            break;
+          case SQLITE_FLOAT:
+            sqlite3_bind_double(pIns, i + 1, sqlite3_column_double(pQuery.get(), i));
+            break;
+          case SQLITE_TEXT:
+            sqlite3_bind_text(pIns, i + 1,
+                              reinterpret_cast<const char*>(sqlite3_column_text(pQuery.get(), i)),
+                              -1, SQLITE_STATIC);
+            break;
+          case SQLITE_BLOB:
+            sqlite3_bind_blob(pIns, i + 1, sqlite3_column_blob(pQuery.get(), i),
+                              sqlite3_column_bytes(pQuery.get(), i), SQLITE_STATIC);
+            break;
+        }
+      }
+      rc = sqlite3_step(pIns);
+      if (rc != SQLITE_OK && rc != SQLITE_ROW && rc != SQLITE_DONE) {
+        printConsole(stderr, "Error %d: %s\n", sqlite3_extended_errcode(dbNew),
+                     sqlite3_errmsg(dbNew));
+      }
+      sqlite3_reset(pIns);
+      nRow++;
+      if (nRow % 10000 == 0) {
+        std::printf("%c\b", zSpinner[(nRow / 10000) % 4]);
+        std::fflush(stdout);
+      }
+    }
+    if (rc == SQLITE_DONE || nPass == 1) break;
+    // The table could not be read to its end: read it backwards once; rows
+    // already copied are skipped by OR IGNORE where the table has a key.
+    SqlitePtr zBackwards(
+        checkAlloc(sqlite3_mprintf("SELECT * FROM \"%w\" ORDER BY rowid DESC;", zTable)));
+    pQuery = prepareStmt(p->db, zBackwards.get(), &rc);
+    if (rc) {
+      printConsole(stderr, "Warning: cannot step \"%s\" backwards", zTable);
+      return;
+    }
+  }
+}
+
+// Runs the schema entries selected by zWhere on dbNew, copying rows when asked.
+void cloneSchemaEntries(ShellContext* p, sqlite3* dbNew, const char* zWhere, bool bCopyRows,
+                        TerminalProgress& progress, int& nDone, int nTotal) {
+  int rc = 0;
+  for (int nPass = 0; nPass < 2; nPass++) {
+    SqlitePtr zQuery(checkAlloc(sqlite3_mprintf(
+        nPass == 0 ? "SELECT name, sql FROM sqlite_schema WHERE %s"
+                   : "SELECT name, sql FROM sqlite_schema WHERE %s ORDER BY rowid DESC",
+        zWhere)));
+    StmtPtr pQuery = prepareStmt(p->db, zQuery.get(), &rc);
+    if (rc) {
+      printConsole(stderr, "Error: (%d) %s on [%s]\n", sqlite3_extended_errcode(p->db),
+                   sqlite3_errmsg(p->db), zQuery.get());
+      return;
+    }
+    while ((rc = sqlite3_step(pQuery.get())) == SQLITE_ROW) {
+      const char* zName = reinterpret_cast<const char*>(sqlite3_column_text(pQuery.get(), 0));
+      const char* zSql = reinterpret_cast<const char*>(sqlite3_column_text(pQuery.get(), 1));
+      if (zName == nullptr || zSql == nullptr) continue;
+      printConsole(stdout, "%s... ", zName);
+      std::fflush(stdout);
+      char* zErr = nullptr;
+      sqlite3_exec(dbNew, zSql, nullptr, nullptr, &zErr);
+      if (zErr) {
+        printConsole(stderr, "Error: %s\nSQL: [%s]\n", zErr, zSql);
+        sqlite3_free(zErr);
+      }
+      if (bCopyRows) cloneTableRows(p, dbNew, zName);
+      std::printf("done\n");
+      progress.update(++nDone, nTotal);
+    }
+    if (rc == SQLITE_DONE) return;
+  }
+}
+
+// The number of schema entries .clone copies, for its progress line.
+int countSchemaEntries(sqlite3* db) {
+  StmtPtr pCount = prepareStmt(db, "SELECT count(*) FROM sqlite_schema");
+  if (pCount && sqlite3_step(pCount.get()) == SQLITE_ROW) {
+    return sqlite3_column_int(pCount.get(), 0);
+  }
+  return 0;
+}
+
+}  // namespace
+
+// .open ?OPTIONS? ?FILE?
+int doOpen(ShellContext* p, int nArg, char** azArg) {
+  const char* zFile = nullptr;
+  bool bNewFile = false;
+  bool bNoFollow = false;
+  OpenMode eMode = OpenMode::Unknown;
+  sqlite3_int64 nMaxSize = 0;
+  for (int i = 1; i < nArg; i++) {
+    const char* z = azArg[i];
+    if (matchOption(z, "new")) {
+      bNewFile = true;
+    } else if (matchOption(z, "append")) {
+      eMode = OpenMode::Append;
+    } else if (matchOption(z, "readonly")) {
+      eMode = OpenMode::ReadOnly;
+    } else if (matchOption(z, "nofollow")) {
+      bNoFollow = true;
+    } else if (matchOption(z, "deserialize")) {
+      eMode = OpenMode::Deserialize;
+    } else if (matchOption(z, "hexdb")) {
+      eMode = OpenMode::HexDump;
+    } else if (matchOption(z, "maxsize") && i + 1 < nArg) {
+      nMaxSize = parseIntegerArg(azArg[++i]);
+    } else if (z[0] == '-') {
+      printConsole(stderr, "unknown option: %s\n", z);
+      return 1;
+    } else if (zFile != nullptr) {
+      printConsole(stderr, "extra argument: \"%s\"\n", z);
+      return 1;
+    } else {
+      zFile = z;
+    }
+  }
+
+  closeConnection(p->db);
+  p->db = nullptr;
+  dbForInterrupt = nullptr;
+  p->pConn->zFilename = nullptr;
+  sqlite3_free(p->pConn->zFreeLater);
+  p->pConn->zFreeLater = nullptr;
+  p->eOpenMode = eMode;
+  p->mOpenFlags = bNoFollow ? SQLITE_OPEN_NOFOLLOW : 0;
+  p->nMaxDbSize = nMaxSize;
+
+  if (zFile != nullptr || eMode == OpenMode::HexDump) {
+    if (bNewFile && zFile != nullptr && !p->bSafeActive) unlink(zFile);
+    if (p->bSafeActive && eMode != OpenMode::HexDump &&
+        (zFile == nullptr || std::strcmp(zFile, ":memory:") != 0)) {
+      rejectInSafeMode(p, "cannot open disk-based database files in safe mode");
+    }
+    char* zCopy = zFile ? checkAlloc(sqlite3_mprintf("%s", zFile)) : nullptr;
+    p->pConn->zFilename = zCopy;
+    openDatabase(p, keepAlive);
+    if (p->db != nullptr) {
+      p->pConn->zFreeLater = zCopy;
+    } else {
+      printConsole(stderr, "Error: cannot open '%s'\n", zFile ? zFile : "");
+      p->pConn->zFilename = nullptr;
+      sqlite3_free(zCopy);
+    }
+  }
+  if (p->db == nullptr) {
+    p->pConn->zFilename = nullptr;
+    openDatabase(p, 0);
+  }
+  return 0;
+}
+
+// .connection ?close? ?N?
+int doConnection(ShellContext* p, int nArg, char** azArg) {
+  if (nArg == 1) {
+    for (int i = 0; i < nConnSlots; i++) {
+      const ShellConn& conn = p->aConn[i];
+      const char* zLabel = conn.zFilename == nullptr ? "(memory)"
+                           : conn.zFilename[0] == 0  ? "(temporary-file)"
+                                                     : conn.zFilename;
+      if (&conn == p->pConn) {
+        printConsole(stdout, "ACTIVE %d: %s\n", i, zLabel);
+      } else if (conn.db != nullptr) {
+        printConsole(stdout, "       %d: %s\n", i, zLabel);
+      }
+    }
+    return 0;
+  }
+  if (nArg == 2 && isSingleDigit(azArg[1])) {
+    const int i = azArg[1][0] - '0';
+    if (i < nConnSlots && &p->aConn[i] != p->pConn) {
+      p->pConn->db = p->db;
+      p->pConn = &p->aConn[i];
+      p->db = p->pConn->db;
+      dbForInterrupt = p->db;
+      p->pConn->db = nullptr;
+    }
+    return 0;
+  }
+  if (nArg == 3 && std::strcmp(azArg[1], "close") == 0 && isSingleDigit(azArg[2])) {
+    const int i = azArg[2][0] - '0';
+    if (i >= nConnSlots) return 0;
+    if (&p->aConn[i] == p->pConn) {
+      printRaw(stderr, "cannot close the active database connection\n");
+      return 1;
+    }
+    if (p->aConn[i].db != nullptr) {
+      closeConnection(p->aConn[i].db);
+      p->aConn[i].db = nullptr;
+    }
+    return 0;
+  }
+  return usage("Usage: .connection [close] [CONNECTION-NUMBER]\n");
+}
+
+// .backup ?DB? ?OPTIONS? FILENAME  (also .save)
+int doBackup(ShellContext* p, int nArg, char** azArg) {
+  rejectInSafeMode(p, "cannot run .%s in safe mode", azArg[0]);
+  const char* zDestFile = nullptr;
+  const char* zDb = nullptr;
+  const char* zVfs = nullptr;
+  bool bAsync = false;
+  for (int j = 1; j < nArg; j++) {
+    const char* z = azArg[j];
+    if (z[0] == '-') {
+      if (z[1] == '-') z++;
+      if (std::strcmp(z, "-append") == 0) {
+        zVfs = "apndvfs";
+      } else if (std::strcmp(z, "-async") == 0) {
+        bAsync = true;
+      } else {
+        printConsole(stderr, "unknown option: %s\n", azArg[j]);
+        return 1 | dotSkipEndSteps;
+      }
+    } else if (zDestFile == nullptr) {
+      zDestFile = azArg[j];
+    } else if (zDb == nullptr) {
+      zDb = zDestFile;
+      zDestFile = azArg[j];
+    } else {
+      printRaw(stderr, "Usage: .backup ?DB? ?OPTIONS? FILENAME\n");
+      return 1 | dotSkipEndSteps;
+    }
+  }
+  if (zDestFile == nullptr) {
+    printRaw(stderr, "missing FILENAME argument on .backup\n");
+    return 1 | dotSkipEndSteps;
+  }
+  if (zDb == nullptr) zDb = "main";
+
+  const bool bExisted = fileExists(zDestFile);
+  sqlite3* dbRaw = nullptr;
+  int rc = sqlite3_open_v2(zDestFile, &dbRaw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, zVfs);
+  ConnectionPtr dbDest(dbRaw);
+  if (rc != SQLITE_OK) {
+    printConsole(stderr, "Error: cannot open \"%s\"\n", zDestFile);
+    dbDest.reset();
+    if (!bExisted) removeFailedCopy(zDestFile);
+    return 1 | dotSkipEndSteps;
+  }
+  if (bAsync) {
+    sqlite3_exec(dbDest.get(), "PRAGMA synchronous=OFF; PRAGMA journal_mode=OFF;", nullptr, nullptr,
+                 nullptr);
+  }
+  openDatabase(p, 0);
+  BackupPtr pBackup(sqlite3_backup_init(dbDest.get(), "main", p->db, zDb));
+  if (!pBackup) {
+    printConsole(stderr, "Error: %s\n", sqlite3_errmsg(dbDest.get()));
+    dbDest.reset();
+    if (!bExisted) removeFailedCopy(zDestFile);
+    return 1 | dotSkipEndSteps;
+  }
+  rc = runBackup(pBackup.get(), false);
+  const int rcFinish = sqlite3_backup_finish(pBackup.release());
+  if (rc == SQLITE_DONE && rcFinish == SQLITE_OK) return 0;
+  printConsole(stderr, "Error: %s\n", sqlite3_errmsg(dbDest.get()));
+  dbDest.reset();
+  if (!bExisted) removeFailedCopy(zDestFile);
+  return 1;
+}
+
+// .restore ?DB? FILE
+int doRestore(ShellContext* p, int nArg, char** azArg) {
+  rejectInSafeMode(p, "cannot run .restore in safe mode");
+  const char* zSrcFile = nullptr;
+  const char* zDb = "main";
+  if (nArg == 2) {
+    zSrcFile = azArg[1];
+  } else if (nArg == 3) {
+    zDb = azArg[1];
+    zSrcFile = azArg[2];
+  } else {
+    return usage("Usage: .restore ?DB? FILE\n");
+  }
+  sqlite3* dbRaw = nullptr;
+  // The source is only read: opening it read-only never creates a file for a
+  // name that does not exist.
+  int rc = sqlite3_open_v2(zSrcFile, &dbRaw, SQLITE_OPEN_READONLY, nullptr);
+  ConnectionPtr dbSrc(dbRaw);
+  if (rc != SQLITE_OK) {
+    printConsole(stderr, "Error: cannot open \"%s\"\n", zSrcFile);
+    return 1 | dotSkipEndSteps;
+  }
+  openDatabase(p, 0);
+  BackupPtr pBackup(sqlite3_backup_init(p->db, zDb, dbSrc.get(), "main"));
+  if (!pBackup) {
+    printConsole(stderr, "Error: %s\n", sqlite3_errmsg(p->db));
+    return 1 | dotSkipEndSteps;
+  }
+  rc = runBackup(pBackup.get(), true);
+  const int rcFinish = sqlite3_backup_finish(pBackup.release());
+  if (rc == SQLITE_DONE && rcFinish == SQLITE_OK) return 0;
+  if (rc == SQLITE_BUSY || rc == SQLITE_LOCKED) {
+    printRaw(stderr, "Error: source database is busy\n");
+  } else {
+    printConsole(stderr, "Error: %s\n", sqlite3_errmsg(p->db));
+  }
+  return 1;
+}
+
+// .clone NEWDB
+int doClone(ShellContext* p, int nArg, char** azArg) {
+  rejectInSafeMode(p, "cannot run .clone in safe mode");
+  if (nArg != 2) return usage("Usage: .clone FILENAME\n");
+  const char* zNewDb = azArg[1];
+  if (fileExists(zNewDb)) {
+    printConsole(stderr, "File \"%s\" already exists.\n", zNewDb);
+    return 0;
+  }
+  sqlite3* dbRaw = nullptr;
+  int rc = sqlite3_open(zNewDb, &dbRaw);
+  ConnectionPtr dbNew(dbRaw);
+  if (rc != SQLITE_OK) {
+    printConsole(stderr, "Cannot create output database: %s\n", sqlite3_errmsg(dbNew.get()));
+    return 0;
+  }
+  openDatabase(p, 0);
+  sqlite3_exec(p->db, "PRAGMA writable_schema=ON;", nullptr, nullptr, nullptr);
+  sqlite3_exec(dbNew.get(), "BEGIN EXCLUSIVE;", nullptr, nullptr, nullptr);
+  // The spinner and the "name... done" lines already show progress on a
+  // terminal; the progress line is for when they go elsewhere.
+  const bool bStdoutIsTerminal = isatty(STDOUT_FILENO) != 0;
+  TerminalProgress progress("schema entries", !bStdoutIsTerminal);
+  const int nTotal = bStdoutIsTerminal ? 0 : countSchemaEntries(p->db);
+  int nDone = 0;
+  cloneSchemaEntries(p, dbNew.get(), "type='table'", true, progress, nDone, nTotal);
+  cloneSchemaEntries(p, dbNew.get(), "type!='table'", false, progress, nDone, nTotal);
+  progress.finish();
+  sqlite3_exec(dbNew.get(), "COMMIT;", nullptr, nullptr, nullptr);
+  sqlite3_exec(p->db, "PRAGMA writable_schema=OFF;", nullptr, nullptr, nullptr);
+  return 0;
+}
+
+// .cd DIRECTORY
+int doCd(ShellContext* p, int nArg, char** azArg) {
+  rejectInSafeMode(p, "cannot run .cd in safe mode");
+  if (nArg != 2) return usage("Usage: .cd DIRECTORY\n");
+  if (chdir(azArg[1]) != 0) {
+    printConsole(stderr, "Cannot change to directory \"%s\"\n", azArg[1]);
+    return 1;
+  }
+  return 0;
+}
+
+// .read FILE  or  .read '|COMMAND'
+int doRead(ShellContext* p, int nArg, char** azArg) {
+  FILE* pInSaved = p->pIn;
+  const int iLineNoSaved = p->iLineNo;
+  rejectInSafeMode(p, "cannot run .read in safe mode");
+  if (nArg != 2) return usage("Usage: .read FILE\n");
+  const char* zSource = azArg[1];
+  FILE* pIn = nullptr;
+  const bool bPipe = zSource[0] == '|';
+  if (bPipe) {
+    std::fflush(p->pOut);
+    std::fflush(stdout);
+    pIn = popen(zSource + 1, "r");
+  } else {
+    pIn = openInputFile(zSource);
+  }
+  if (pIn == nullptr) {
+    printConsole(stderr, "Error: cannot open \"%s\"\n", zSource);
+    return 1;
+  }
+  p->pIn = pIn;
+  const int rc = runNestedInput(p);
+  if (bPipe) {
+    pclose(pIn);
+  } else {
+    std::fclose(pIn);
+  }
+  p->pIn = pInSaved;
+  p->iLineNo = iLineNoSaved;
+  return rc;
+}
+
+// .shell CMD ARGS...  (also .system)
+int doShell(ShellContext* p, int nArg, char** azArg) {
+  rejectInSafeMode(p, "cannot run .%s in safe mode", azArg[0]);
+  if (nArg < 2) return usage("Usage: .system COMMAND\n");
+  std::string zCmd;
+  for (int i = 1; i < nArg; i++) {
+    if (i > 1) zCmd += ' ';
+    const bool bQuote = std::strchr(azArg[i], ' ') != nullptr;
+    if (bQuote) zCmd += '"';
+    zCmd += azArg[i];
+    if (bQuote) zCmd += '"';
+  }
+  std::fflush(p->pOut);
+  std::fflush(stdout);
+  const int rc = commandStatus(std::system(zCmd.c_str()));
+  if (rc != 0) printRaw(stderr, "System command returns %d\n", rc);
+  return 0;
+}
+
+// .load FILE ?ENTRYPOINT?
+int doLoad(ShellContext* p, int nArg, char** azArg) {
+  rejectInSafeMode(p, "cannot run .load in safe mode");
+  if (nArg < 2) return usage("Usage: .load FILE ?ENTRYPOINT?\n");
+  openDatabase(p, 0);
+  char* zErrRaw = nullptr;
+  int rc = sqlite3_load_extension(p->db, azArg[1], nArg > 2 ? azArg[2] : nullptr, &zErrRaw);
+  SqlitePtr zErr(zErrRaw);
+  if (rc != SQLITE_OK) {
+    printConsole(stderr, "Error: %s\n", zErr ? zErr.get() : sqlite3_errstr(rc));
+    return 1;
+  }
+  return 0;
+}
+
+// .log FILE|stdout|stderr|off
+int doLog(ShellContext* p, int nArg, char** azArg) {
+  rejectInSafeMode(p, "cannot run .log in safe mode");
+  if (nArg != 2) return usage("Usage: .log FILENAME\n");
+  closeOutputStream(p->pLogFile);
+  p->pLogFile = openOutputStream(azArg[1], false);
+  return 0;
+}
+
+// .timeout ?MS?
+int doTimeout(ShellContext* p, int nArg, char** azArg) {
+  openDatabase(p, 0);
+  sqlite3_busy_timeout(p->db, nArg >= 2 ? static_cast<int>(parseIntegerArg(azArg[1])) : 0);
+  return 0;
+}
+
+// .version
+int doVersion(ShellContext* p, int, char**) {
+  printConsole(p->pOut, "SQLite %s %s\n", sqlite3_libversion(), sqlite3_sourceid());
+  printRaw(p->pOut, "gcc-%d.%d.%d\n", __GNUC__, __GNUC_MINOR__, __GNUC_PATCHLEVEL__);
+  return 0;
+}
 
 // .exit ?CODE?: a non-zero CODE ends the process at once with that status;
 // otherwise input reading stops as for .quit.
