@@ -1,6 +1,7 @@
 // SHA-3 (FIPS 202) over Keccak-f[1600], and the SQL functions sha3 and sha3_query.
 #include "ext/sha3/Sha3.h"
 
+#include <algorithm>
 #include <bit>
 #include <charconv>
 #include <cstdarg>
@@ -143,9 +144,22 @@ inline void absorbByte(Sha3Hasher* pHasher, unsigned char c) {
 void sha3Absorb(Sha3Hasher* pHasher, const void* pData, size_t nData) {
   if (pData == nullptr) return;
   const auto* z = static_cast<const unsigned char*>(pData);
-  // Bytes up to a lane boundary, then whole lanes (the rate is a whole number of lanes, so a
-  // lane never straddles two blocks), then the bytes that remain.
-  for (; nData > 0 && (pHasher->nInBlock & 7) != 0; ++z, --nData) absorbByte(pHasher, *z);
+  unsigned char* aByte = stateBytes(pHasher);
+  const unsigned mSwap = pHasher->byteSwapMask;
+  // The rate is a whole number of lanes, so only the last byte of a lane can complete a block:
+  // bytes up to a lane boundary, then whole lanes, then fewer than 8 bytes that stay inside
+  // the block.
+  if (const unsigned iInLane = pHasher->nInBlock & 7; iInLane != 0) {
+    const size_t nHead = std::min<size_t>(nData, 8 - iInLane);
+    for (size_t i = 0; i < nHead; ++i) aByte[(pHasher->nInBlock + i) ^ mSwap] ^= z[i];
+    z += nHead;
+    nData -= nHead;
+    pHasher->nInBlock += static_cast<unsigned>(nHead);
+    if (pHasher->nInBlock == pHasher->nBlockBytes) {
+      keccakF1600(pHasher->aLane);
+      pHasher->nInBlock = 0;
+    }
+  }
   if (nData >= 8) {
     const unsigned nLanes = pHasher->nBlockBytes / 8;
     unsigned iLane = pHasher->nInBlock / 8;
@@ -161,7 +175,8 @@ void sha3Absorb(Sha3Hasher* pHasher, const void* pData, size_t nData) {
     }
     pHasher->nInBlock = iLane * 8;
   }
-  for (; nData > 0; ++z, --nData) absorbByte(pHasher, *z);
+  for (size_t i = 0; i < nData; ++i) aByte[(pHasher->nInBlock + i) ^ mSwap] ^= z[i];
+  pHasher->nInBlock += static_cast<unsigned>(nData);
 }
 
 void sha3AbsorbFormat(Sha3Hasher* pHasher, const char* zFormat, ...) {
