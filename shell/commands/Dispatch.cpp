@@ -69,7 +69,7 @@ const DotCommandRow dispatchOrder[] = {
     {"treetrace", 0, X, nullptr},
     {"selftest", 4, P, nullptr},
     {"separator", 1, P, doSeparator},
-    {"sha3sum", 4, P, nullptr},
+    {"sha3sum", 4, P, doSha3sum},
     {"shell", 1, P, doShell},
     {"system", 1, P, doShell},
     {"show", 1, P, doShow},

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "ext/sha3/Sha3.h"
 #include "shell/core/SafeMode.h"
 #include "shell/core/ShellContext.h"
 #include "shell/core/Output.h"
@@ -165,11 +166,7 @@ void shellUsleepFunc(sqlite3_context* pCtx, int, sqlite3_value** apVal) {
 // order; their results are ignored:
 //   sha3, uint, decimal, regexp, ieee754, series, fileio, completion.
 void registerExtensions(sqlite3* db) {
-  (void)db;
-  // Each extension adds its registration call here, in the order above, as
-  // it is built:  sha3Register(db); uintRegister(db); decimalRegister(db);
-  // regexpRegister(db); ieee754Register(db); seriesRegister(db);
-  // fileioRegister(db); completionRegister(db);
+  sha3Register(db);
 }
 
 void registerShellFunctions(sqlite3* db, ShellContext* p) {
