@@ -137,10 +137,17 @@ void cloneTableRows(ShellContext* p, sqlite3* dbNew, const char* zTable) {
                               reinterpret_cast<const char*>(sqlite3_column_text(pQuery.get(), i)),
                               -1, SQLITE_STATIC);
             break;
-          case SQLITE_BLOB:
-            sqlite3_bind_blob(pIns, i + 1, sqlite3_column_blob(pQuery.get(), i),
-                              sqlite3_column_bytes(pQuery.get(), i), SQLITE_STATIC);
+          case SQLITE_BLOB: {
+            // An empty blob has no data pointer, which would bind a NULL.
+            const void* pBlob = sqlite3_column_blob(pQuery.get(), i);
+            const int nBlob = sqlite3_column_bytes(pQuery.get(), i);
+            if (nBlob == 0) {
+              sqlite3_bind_zeroblob(pIns, i + 1, 0);
+            } else {
+              sqlite3_bind_blob(pIns, i + 1, pBlob, nBlob, SQLITE_STATIC);
+            }
             break;
+          }
         }
       }
       rc = sqlite3_step(pIns);
