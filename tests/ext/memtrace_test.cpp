@@ -10,7 +10,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -48,24 +47,31 @@ struct Ledger {
   std::int64_t net() const { return nAllocated - nFreed; }
 };
 
+// Matches a whole line against a format of "%lld" conversions; true when all of it matched.
+template <typename... Values>
+bool scanLine(const std::string& zLine, const char* zFormat, Values*... apValue) {
+  int nUsed = -1;
+  const std::string zFull = std::string(zFormat) + "%n";
+  const int nFields = std::sscanf(zLine.c_str(), zFull.c_str(), apValue..., &nUsed);
+  return nFields == static_cast<int>(sizeof...(Values)) && nUsed == static_cast<int>(zLine.size());
+}
+
 Ledger tally(const std::string& zTrace) {
-  static const std::regex allocLine(R"(MEMTRACE: allocate (\d+) bytes)");
-  static const std::regex freeLine(R"(MEMTRACE: free (\d+) bytes)");
-  static const std::regex resizeLine(R"(MEMTRACE: resize (\d+) -> (\d+) bytes)");
   Ledger ledger;
   std::istringstream in(zTrace);
   std::string zLine;
-  std::smatch m;
+  long long n1 = 0;
+  long long n2 = 0;
   while (std::getline(in, zLine)) {
-    if (std::regex_match(zLine, m, allocLine)) {
-      ledger.nAllocated += std::stoll(m[1]);
+    if (scanLine(zLine, "MEMTRACE: allocate %lld bytes", &n1)) {
+      ledger.nAllocated += n1;
       ++ledger.nAllocLines;
-    } else if (std::regex_match(zLine, m, freeLine)) {
-      ledger.nFreed += std::stoll(m[1]);
+    } else if (scanLine(zLine, "MEMTRACE: free %lld bytes", &n1)) {
+      ledger.nFreed += n1;
       ++ledger.nFreeLines;
-    } else if (std::regex_match(zLine, m, resizeLine)) {
-      ledger.nFreed += std::stoll(m[1]);
-      ledger.nAllocated += std::stoll(m[2]);
+    } else if (scanLine(zLine, "MEMTRACE: resize %lld -> %lld bytes", &n1, &n2)) {
+      ledger.nFreed += n1;
+      ledger.nAllocated += n2;
       ++ledger.nResizeLines;
     } else {
       ledger.azStray.push_back(zLine);
