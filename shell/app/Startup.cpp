@@ -12,6 +12,8 @@
 #include <cstring>
 #include <vector>
 
+#include "ext/appendvfs/AppendVfs.h"
+#include "ext/memtrace/Memtrace.h"
 #include "shell/commands/Dispatch.h"
 #include "shell/core/ArgParsers.h"
 #include "shell/app/InputLoop.h"
@@ -354,7 +356,7 @@ int shellMain(int argc, char** argvIn) {
     } else if (isOption(z, "-nofollow")) {
       data.mOpenFlags = SQLITE_OPEN_NOFOLLOW;
     } else if (isOption(z, "-memtrace")) {
-      // No tracing allocator is built in: accepted without effect.
+      memtraceStart(stderr);
     } else if (isOption(z, "-bail")) {
       bBailOnError = 1;
     } else if (isOption(z, "-nonce")) {
@@ -385,6 +387,7 @@ int shellMain(int argc, char** argvIn) {
     }
     sqlite3_vfs_register(pVfs, 1);
   }
+  appendVfsRegister();
   bool bWarnInMemory = false;
   if (data.aConn[0].zFilename == nullptr) {
     data.aConn[0].zFilename = ":memory:";

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "ext/edit/Edit.h"
 #include "ext/sha3/Sha3.h"
 #include "shell/core/SafeMode.h"
 #include "shell/core/ShellContext.h"
@@ -182,8 +183,9 @@ void registerShellFunctions(sqlite3* db, ShellContext* p) {
   sqlite3_create_function(db, "shell_idquote", 1, SQLITE_UTF8, nullptr, shellIdQuoteFunc, nullptr,
                           nullptr);
   sqlite3_create_function(db, "usleep", 1, SQLITE_UTF8, nullptr, shellUsleepFunc, nullptr, nullptr);
-  // The external-editor function edit(), with one and with two arguments,
-  // is registered here once it exists.
+  // edit() with one and with two arguments; direct-only, so that a view or a
+  // trigger of a database from elsewhere cannot start a program.
+  editRegister(db);
 }
 
 // ---------------------------------------------------------------------------
