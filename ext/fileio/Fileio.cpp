@@ -62,11 +62,12 @@ bool isUsablePath(sqlite3_value* pVal, const char* zPath) {
   return std::strlen(zPath) == static_cast<size_t>(sqlite3_value_bytes(pVal));
 }
 
-// Sets the result to the whole content of the file at zPath as a BLOB.  Leaves the result
-// NULL when the file cannot be opened or is not something that can be read whole (a
-// directory, a pipe, a socket): reading a pipe without a writer would wait forever.
-void loadFileBlob(sqlite3_context* pCtx, const char* zPath) {
-  FileDescriptor file(::open(zPath, O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+// Sets the result to the whole content of the file zPath (relative to the directory open as
+// dirFd, or AT_FDCWD) as a BLOB.  Leaves the result NULL when the file cannot be opened or is
+// not something that can be read whole (a directory, a pipe, a socket): reading a pipe
+// without a writer would wait forever.
+void loadFileBlob(sqlite3_context* pCtx, int dirFd, const char* zPath) {
+  FileDescriptor file(::openat(dirFd, zPath, O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (!file.valid()) return;
   struct stat st;
   if (::fstat(file.get(), &st) != 0 || S_ISDIR(st.st_mode)) return;
@@ -106,7 +107,7 @@ void loadFileBlob(sqlite3_context* pCtx, const char* zPath) {
 void readfileFunc(sqlite3_context* pCtx, int /*argc*/, sqlite3_value** argv) {
   auto* zPath = reinterpret_cast<const char*>(sqlite3_value_text(argv[0]));
   if (!zPath || !isUsablePath(argv[0], zPath)) return;
-  loadFileBlob(pCtx, zPath);
+  loadFileBlob(pCtx, AT_FDCWD, zPath);
 }
 
 // Creates every missing directory above the last component of zPath.  Only '/' separates
@@ -115,7 +116,9 @@ int createParentDirs(const char* zPath) {
   char* zCopy = sqlite3_mprintf("%s", zPath);
   if (!zCopy) return SQLITE_NOMEM;
   int rc = SQLITE_OK;
-  for (char* p = zCopy + 1; rc == SQLITE_OK && *p; ++p) {
+  // The scan starts after the first character (a leading '/' is the root), and an empty
+  // path has no character to skip.
+  for (char* p = zCopy + (zCopy[0] ? 1 : 0); rc == SQLITE_OK && *p; ++p) {
     if (*p != '/') continue;
     *p = '\0';
     struct stat st;
@@ -488,7 +491,15 @@ int fsdirColumn(sqlite3_vtab_cursor* pCursor, sqlite3_context* pCtx, int i) {
       sqlite3_result_int64(pCtx, static_cast<sqlite3_int64>(pCur->curStat.st_mtime));
       break;
     case iColData:
-      if ((pCur->curStat.st_mode & mTypeField) != mTypeDir) loadFileBlob(pCtx, pCur->zCurPath.z);
+      // Below the start the innermost open directory holds the entry: opening the name
+      // through it is shorter work for the kernel and not bound by the full path's length.
+      if ((pCur->curStat.st_mode & mTypeField) == mTypeDir) break;
+      if (pCur->iDepth >= 0) {
+        loadFileBlob(pCtx, ::dirfd(pCur->aOpenDir[pCur->iDepth].hDir),
+                     pCur->zCurPath.z + pCur->iCurName);
+      } else {
+        loadFileBlob(pCtx, AT_FDCWD, pCur->zCurPath.z);
+      }
       break;
     default:  // path and dir are inputs only and read as NULL
       break;

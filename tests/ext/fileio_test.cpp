@@ -6,6 +6,7 @@
 #include <sys/types.h>
 #include <unistd.h>
 #include <fcntl.h>
+#include <climits>
 
 #include <algorithm>
 #include <cstdlib>
@@ -328,6 +329,8 @@ TEST_F(FileioTest, WritefileArgumentsAndFailures) {
         << zArgs;
   }
   EXPECT_EQ(one("SELECT writefile(NULL, 'x')").eType, SQLITE_NULL);
+  EXPECT_EQ(error("SELECT writefile('', 'x', 0)"), "failed to write file: ");
+  EXPECT_EQ(one("SELECT writefile('', 'x')").eType, SQLITE_NULL);
   ASSERT_EQ(::mkdir(at("dir").c_str(), 0755), 0);
   // Without MODE a failure is silent; with it, it is an error.
   EXPECT_EQ(one("SELECT writefile(" + quoted(at("dir")) + ", 'x')").eType, SQLITE_NULL);
@@ -543,6 +546,39 @@ TEST_F(FsdirTest, SymbolicLinkLoopsEndAndBrokenLinksShowAsLinks) {
   }
   // Each row's mtime is that of the entry the walk reports.
   EXPECT_EQ(std::get<1>(s.m["./dangling"]), lstatOf(at("dangling")).st_mtime);
+}
+
+TEST_F(FsdirTest, TreeDeeperThanTheLongestPath) {
+  // 24 levels of 200-byte names: the deepest paths are longer than the system accepts in one
+  // call, so the walk must reach entries through their directories.
+  constexpr int nLevels = 24;
+  const std::string zLevel(200, 'n');
+  std::vector<int> aFd = {::open(zRoot.c_str(), O_RDONLY | O_DIRECTORY)};
+  for (int i = 0; i < nLevels; ++i) {
+    ASSERT_EQ(::mkdirat(aFd.back(), zLevel.c_str(), 0755), 0);
+    aFd.push_back(::openat(aFd.back(), zLevel.c_str(), O_RDONLY | O_DIRECTORY));
+    ASSERT_GE(aFd.back(), 0);
+  }
+  int fd = ::openat(aFd.back(), "leaf", O_WRONLY | O_CREAT, 0644);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::write(fd, "deep", 4), 4);
+  ::close(fd);
+
+  Outcome out = run("SELECT name, data FROM fsdir('.', " + quoted(zRoot) + ")");
+  EXPECT_EQ(out.rc, SQLITE_OK) << out.zErr;
+  ASSERT_EQ(out.aRows.size(), static_cast<size_t>(nLevels + 2));
+  const auto& last = out.aRows.back();
+  EXPECT_GT(last[0].z.size(), static_cast<size_t>(PATH_MAX));
+  EXPECT_EQ(last[0].z.substr(last[0].z.size() - 5), "/leaf");
+  EXPECT_EQ(last[1].z, "deep");
+
+  // std::filesystem cannot remove it either: take it apart from the bottom.
+  ::unlinkat(aFd.back(), "leaf", 0);
+  for (int i = nLevels; i > 0; --i) {
+    ::close(aFd[i]);
+    ::unlinkat(aFd[i - 1], zLevel.c_str(), AT_REMOVEDIR);
+  }
+  ::close(aFd[0]);
 }
 
 TEST_F(FileioTest, DirectOnlyFunctionsAreRefusedInViewsAndTriggers) {
