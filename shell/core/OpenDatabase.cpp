@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "ext/edit/Edit.h"
+#include "ext/fileio/Fileio.h"
 #include "ext/sha3/Sha3.h"
 #include "shell/core/SafeMode.h"
 #include "shell/core/ShellContext.h"
@@ -168,6 +169,7 @@ void shellUsleepFunc(sqlite3_context* pCtx, int, sqlite3_value** apVal) {
 //   sha3, uint, decimal, regexp, ieee754, series, fileio, completion.
 void registerExtensions(sqlite3* db) {
   sha3Register(db);
+  fileioRegister(db);
 }
 
 void registerShellFunctions(sqlite3* db, ShellContext* p) {
