@@ -117,7 +117,26 @@ StmtPtr prepareUnionOverDatabases(sqlite3* db, const char* zFormat, bool bNameTw
   return prepare(db, pSql.get());
 }
 
+// Copies an argument's text into *pzOut and its byte count into *pnOut; an
+// empty text leaves no copy.  False when out of memory (nothing kept).
+bool copyArgument(sqlite3_value* pArg, SqliteText* pzOut, int* pnOut) {
+  const auto* zText = reinterpret_cast<const char*>(sqlite3_value_text(pArg));
+  int nText = sqlite3_value_bytes(pArg);
+  if (zText == nullptr || nText <= 0) {
+    // No text: a NULL, or a conversion that ran out of memory.
+    if (sqlite3_value_type(pArg) != SQLITE_NULL && nText > 0) return false;
+    *pnOut = 0;
+    return true;
+  }
+  *pzOut = copyBytes(zText, nText);
+  if (!*pzOut) return false;
+  *pnOut = nText;
+  return true;
+}
+
 void resetCursor(CandidateCursor* pCur) {
+  pCur->zCurrent = nullptr;
+  pCur->nCurrent = 0;
   pCur->zMatchPrefix.reset();
   pCur->nMatchPrefix = 0;
   pCur->zWholeLine.reset();
@@ -264,22 +283,12 @@ int completionFilter(sqlite3_vtab_cursor* pCursor, int idxNum, const char*, int 
   resetCursor(pCur);
   int iArg = 0;
   if ((idxNum & planPrefix) && iArg < argc) {
-    const auto* zText = reinterpret_cast<const char*>(sqlite3_value_text(argv[iArg]));
-    pCur->nMatchPrefix = sqlite3_value_bytes(argv[iArg]);
-    iArg++;
-    if (pCur->nMatchPrefix > 0) {
-      pCur->zMatchPrefix = copyBytes(zText, pCur->nMatchPrefix);
-      if (!pCur->zMatchPrefix) return SQLITE_NOMEM;
+    if (!copyArgument(argv[iArg++], &pCur->zMatchPrefix, &pCur->nMatchPrefix)) {
+      return SQLITE_NOMEM;
     }
   }
   if ((idxNum & planWholeLine) && iArg < argc) {
-    const auto* zText = reinterpret_cast<const char*>(sqlite3_value_text(argv[iArg]));
-    pCur->nWholeLine = sqlite3_value_bytes(argv[iArg]);
-    iArg++;
-    if (pCur->nWholeLine > 0) {
-      pCur->zWholeLine = copyBytes(zText, pCur->nWholeLine);
-      if (!pCur->zWholeLine) return SQLITE_NOMEM;
-    }
+    if (!copyArgument(argv[iArg++], &pCur->zWholeLine, &pCur->nWholeLine)) return SQLITE_NOMEM;
   }
   if (pCur->zWholeLine && !pCur->zMatchPrefix) {
     size_t nRun = completionPrefixLength(
@@ -288,7 +297,10 @@ int completionFilter(sqlite3_vtab_cursor* pCursor, int idxNum, const char*, int 
     if (nRun > 0) {
       pCur->zMatchPrefix =
           copyBytes(pCur->zWholeLine.get() + pCur->nWholeLine - nRun, pCur->nMatchPrefix);
-      if (!pCur->zMatchPrefix) return SQLITE_NOMEM;
+      if (!pCur->zMatchPrefix) {
+        pCur->nMatchPrefix = 0;
+        return SQLITE_NOMEM;
+      }
     }
   }
   pCur->iRowNum = 0;
