@@ -5,8 +5,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include "ext/completion/Completion.h"
 #include "ext/edit/Edit.h"
 #include "ext/fileio/Fileio.h"
+#include "ext/series/Series.h"
 #include "ext/sha3/Sha3.h"
 #include "shell/core/SafeMode.h"
 #include "shell/core/ShellContext.h"
@@ -169,7 +171,9 @@ void shellUsleepFunc(sqlite3_context* pCtx, int, sqlite3_value** apVal) {
 //   sha3, uint, decimal, regexp, ieee754, series, fileio, completion.
 void registerExtensions(sqlite3* db) {
   sha3Register(db);
+  seriesRegister(db);
   fileioRegister(db);
+  completionRegister(db);
 }
 
 void registerShellFunctions(sqlite3* db, ShellContext* p) {
