@@ -1,0 +1,5 @@
+#include "advisor/Advisor.h"
+
+#include <gtest/gtest.h>
+
+TEST(Advisor, Smoke) {}
