@@ -985,6 +985,13 @@ class StatFunctions {
 
 // Measures one index and writes its sqlite_stat1 row: the row count, then for
 // each key prefix the average number of rows per distinct value.
+//
+// The rows are read in index order, and each key column is compared, under the
+// index's collation, with the same column of the row before, which rem()
+// remembers.  rem() must therefore see the rows after they have been sorted:
+// the sort happens in a subquery that the LIMIT clauses keep from being merged
+// into the outer query (whose result columns would otherwise be computed
+// before the sort, in table order).
 int measureIndex(IndexAdvisor* p, sqlite3_stmt* pKeys, sqlite3_stmt* pWriter, const char* zTab,
                  const char* zIdx, char** pzErr) {
   std::string zSelect;
@@ -1000,15 +1007,16 @@ int measureIndex(IndexAdvisor* p, sqlite3_stmt* pKeys, sqlite3_stmt* pWriter, co
       continue;
     }
     const char* zSep = nKey == 0 ? "" : ", ";
-    SqlitePtr zTerm = format("%sx.%Q IS rem(%d, x.%Q) COLLATE %s", zSep, zCol, nKey, zCol,
-                             collationSql(zColl ? zColl : "binary").c_str());
-    SqlitePtr zPos = format("%s%d", zSep, nKey + 1);
-    if (!zTerm || !zPos) {
+    std::string zCollSql = collationSql(zColl ? zColl : "binary");
+    SqlitePtr zTerm =
+        format("%sx.%Q IS rem(%d, x.%Q) COLLATE %s", zSep, zCol, nKey, zCol, zCollSql.c_str());
+    SqlitePtr zKey = format("%s\"%w\" COLLATE %s", zSep, zCol, zCollSql.c_str());
+    if (!zTerm || !zKey) {
       sqlite3_reset(pKeys);
       return SQLITE_NOMEM;
     }
     zSelect += zTerm.get();
-    zOrder += zPos.get();
+    zOrder += zKey.get();
     nKey++;
   }
   int rc = sqlite3_reset(pKeys);
@@ -1019,10 +1027,11 @@ int measureIndex(IndexAdvisor* p, sqlite3_stmt* pKeys, sqlite3_stmt* pWriter, co
   if (bExpression || nKey == 0) return SQLITE_OK;
 
   sqlite3* db = p->iSample == 100 ? p->dbUser : p->dbCapture;
-  SqlitePtr zQuery = p->iSample == 100 ? format("SELECT %s FROM main.%Q x ORDER BY %s",
-                                                zSelect.c_str(), zTab, zOrder.c_str())
-                                       : format("SELECT %s FROM temp.%s x ORDER BY %s",
-                                                zSelect.c_str(), kScratchTable, zOrder.c_str());
+  SqlitePtr zSource =
+      p->iSample == 100 ? format("main.%Q", zTab) : format("temp.%s", kScratchTable);
+  if (!zSource) return SQLITE_NOMEM;
+  SqlitePtr zQuery = format("SELECT %s FROM (SELECT * FROM %s ORDER BY %s LIMIT -1) x LIMIT -1",
+                            zSelect.c_str(), zSource.get(), zOrder.c_str());
   StmtPtr pQuery;
   rc = prepare(db, zQuery.get(), &pQuery, pzErr);
   if (rc != SQLITE_OK) return rc;
