@@ -577,6 +577,9 @@ TEST(AdvisorErrors, VirtualTablesGiveAClearError) {
   const char* zSchema =
       "CREATE TABLE t(a, b);"
       "CREATE VIRTUAL TABLE ft USING fts5(body);"
+      "CREATE VIEW ftv AS SELECT body FROM ft;"
+      "CREATE TABLE log(a);"
+      "CREATE TRIGGER t_ai AFTER INSERT ON t BEGIN DELETE FROM log WHERE a = new.a; END;"
       "PRAGMA writable_schema = ON;"
       "INSERT INTO sqlite_schema VALUES('table', 'gone', 'gone', 0,"
       "  'CREATE VIRTUAL TABLE gone USING nosuchmodule(x)');"
@@ -587,13 +590,17 @@ TEST(AdvisorErrors, VirtualTablesGiveAClearError) {
   { DbPtr pDb = openDb(zSchema, zPath.c_str()); }
   DbPtr pDb = openDb("", zPath.c_str());
 
-  Advice ok = advise(pDb.get(), "SELECT * FROM t WHERE a = ?");
+  Advice ok = advise(pDb.get(), "SELECT * FROM t WHERE a = ?; INSERT INTO t VALUES(1, 2);");
   ASSERT_EQ(ok.rc, SQLITE_OK) << ok.zErr;
   EXPECT_NE(ok.aStmt[0].zIndexes, nullptr);
+  EXPECT_NE(ok.aStmt[1].zIndexText.find(" ON log(a);"), std::string::npos);
 
   Advice fts = advise(pDb.get(), "SELECT * FROM ft WHERE ft MATCH 'x'");
   EXPECT_EQ(fts.rc, SQLITE_ERROR);
   EXPECT_EQ(fts.zErr, "the index advisor cannot analyze virtual table ft");
+  Advice view = advise(pDb.get(), "SELECT * FROM ftv");
+  EXPECT_EQ(view.rc, SQLITE_ERROR);
+  EXPECT_EQ(view.zErr, "the index advisor cannot analyze virtual table ft");
   Advice gone = advise(pDb.get(), "SELECT * FROM t, gone WHERE t.a = gone.x");
   EXPECT_EQ(gone.rc, SQLITE_ERROR);
   EXPECT_EQ(gone.zErr, "the index advisor cannot analyze virtual table gone");
