@@ -596,7 +596,7 @@ int buildCaptureSchema(IndexAdvisor* p, char** pzErr) {
     const char* zName = columnText(pSchema.get(), 1);
     const char* zSql = columnText(pSchema.get(), 2);
     if (zType == nullptr || zName == nullptr) continue;
-    if (zType[0] == 'v' || zType[1] == 'r') {
+    if (zType[0] == 'v' || (zType[0] != '\0' && zType[1] == 'r')) {
       if (zSql) rc = execSql(p->dbCapture, zSql, pzErr);
     } else if (zSql == nullptr || sqlite3_strnicmp(zSql, "CREATE VIRTUAL ", 15) != 0) {
       rc = createCaptureTable(p, zName, pzErr);
@@ -670,7 +670,10 @@ int processTriggers(IndexAdvisor* p, char** pzErr) {
           SqlitePtr zTerm = pWrite->eOp == SQLITE_UPDATE
                                 ? format("%s%Q=?", zSep, col.zColName.c_str())
                                 : format("%s?", zSep);
-          if (!zTerm) return SQLITE_NOMEM;
+          if (!zTerm) {
+            rc = SQLITE_NOMEM;
+            break;
+          }
           zCols += zTerm.get();
           zSep = ", ";
         }
@@ -686,13 +689,20 @@ int processTriggers(IndexAdvisor* p, char** pzErr) {
             break;
         }
         StmtPtr pWriteStmt;
-        rc = prepare(p->dbCapture, zWrite.get(), &pWriteStmt, pzErr);
+        if (rc == SQLITE_OK) rc = prepare(p->dbCapture, zWrite.get(), &pWriteStmt, pzErr);
         pWriteStmt.reset();
         int rcDrop = execSql(p->dbCapture, format("DROP TABLE %s", kScratchTable).get(),
                              rc == SQLITE_OK ? pzErr : nullptr);
         if (rc == SQLITE_OK) rc = rcDrop;
       }
-      if (rc != SQLITE_OK) return rc;
+      if (rc != SQLITE_OK) {
+        // Leave no half-made copy behind for a later attempt.
+        sqlite3_exec(p->dbCapture, format("DROP TABLE IF EXISTS temp.%Q", zTab).get(), nullptr,
+                     nullptr, nullptr);
+        sqlite3_exec(p->dbCapture, format("DROP TABLE IF EXISTS temp.%s", kScratchTable).get(),
+                     nullptr, nullptr, nullptr);
+        return rc;
+      }
     }
     pDone = pFirst;
   }
