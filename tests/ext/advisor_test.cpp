@@ -525,6 +525,19 @@ TEST(AdvisorSafety, UserDatabaseIsUnchanged) {
   rmdir(zDir);
 }
 
+TEST(AdvisorSafety, TemporaryTablesOfTheUserDoNotShadowTheMainOnes) {
+  DbPtr pDb = openDb(
+      "CREATE TABLE t(a, b);"
+      "INSERT INTO t VALUES(1, 1), (1, 2), (2, 3);"
+      "CREATE TEMP TABLE t(zz);"
+      "INSERT INTO temp.t VALUES(5);");
+  Advice advice = advise(pDb.get(), "SELECT * FROM main.t WHERE a = ?", 100);
+  ASSERT_EQ(advice.rc, SQLITE_OK) << advice.zErr;
+  EXPECT_NE(advice.zCandidates.find("ON t(a); -- stat1: 3 2\n"), std::string::npos)
+      << advice.zCandidates;
+  EXPECT_EQ(queryText(pDb.get(), "SELECT * FROM temp.t"), "5\n");
+}
+
 // ---------------------------------------------------------------------------
 // Errors and the life cycle.
 
