@@ -2,7 +2,7 @@
 # Fails when a source includes a header from a layer above its own.  The layers, bottom up:
 #   ext/<name>/, advisor/   the engine's header and the standard library only (and their own folder)
 #   shell/core/             core
-#   shell/exec/             core, exec
+#   shell/exec/             core, exec (and the extensions' and advisor's headers)
 #   shell/commands/         core, exec, commands (and the extensions' and advisor's headers)
 #   shell/app/              anything of the shell
 # Usage: layering_check.sh [ROOT]   (ROOT defaults to the repository holding this script)
@@ -15,7 +15,7 @@ allowed() {  # allowed FILE -> the include prefixes FILE may use, one per line
     ext/*) echo "${1%/*}/" ;;
     advisor/*) echo "advisor/" ;;
     shell/core/*) printf '%s\n' shell/core/ ext/ ;;
-    shell/exec/*) printf '%s\n' shell/core/ shell/exec/ ext/ ;;
+    shell/exec/*) printf '%s\n' shell/core/ shell/exec/ ext/ advisor/ ;;
     shell/commands/*) printf '%s\n' shell/core/ shell/exec/ shell/commands/ ext/ advisor/ ;;
     shell/app/* | shell/main.cpp) printf '%s\n' shell/ ext/ advisor/ ;;
   esac

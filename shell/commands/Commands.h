@@ -37,6 +37,9 @@ int doTables(ShellContext* p, int nArg, char** azArg);  // also .indexes/.indice
 // database dump (dump.cpp)
 int doDump(ShellContext* p, int nArg, char** azArg);
 
+// the index advisor (expert.cpp)
+int doExpert(ShellContext* p, int nArg, char** azArg);
+
 // SHA-3 digests of the database (sha3sum.cpp)
 int doSha3sum(ShellContext* p, int nArg, char** azArg);
 

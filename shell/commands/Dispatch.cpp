@@ -10,6 +10,7 @@
 #include "shell/core/Redirect.h"
 #include "shell/core/ShellContext.h"
 #include "shell/core/Output.h"
+#include "shell/exec/Expert.h"
 
 namespace {
 
@@ -38,7 +39,7 @@ const DotCommandRow dispatchOrder[] = {
     {"eqp", 1, P, doEqp},
     {"exit", 1, P, doExit},
     {"explain", 1, P, doExplain},
-    {"expert", 1, P, nullptr},
+    {"expert", 1, P, doExpert},
     {"filectrl", 1, P, nullptr},
     {"fullschema", 1, P, doFullschema},
     {"headers", 1, P, doHeaders},
@@ -150,8 +151,8 @@ int splitDotCommandLine(char* zLine, char** azArg) {
 }
 
 int runDotCommand(char* zLine, ShellContext* p) {
-  // A dot-command cancels an index analysis that is still waiting for its
-  // SQL; without the advisor nothing can be pending.
+  // A dot-command cancels an index analysis that is still waiting for its SQL.
+  if (p->expert.pExpert) closeExpert(p, true, nullptr);
   char* azArg[maxDotArgs + 1];
   int nArg = splitDotCommandLine(zLine, azArg);
   if (nArg == 0) return 0;

@@ -8,6 +8,7 @@
 
 #include "shell/core/ShellContext.h"
 #include "shell/exec/Columnar.h"
+#include "shell/exec/Expert.h"
 #include "shell/core/Output.h"
 #include "shell/exec/Parameters.h"
 
@@ -18,12 +19,17 @@ const char* skipSpace(const char* z) {
   return z;
 }
 
-// The index advisor takes the whole text instead of running it.  The advisor
-// engine is not part of this build yet, so an armed advisor is simply dropped
-// and nothing runs.
-int runAdvisor(ShellContext* p, const char* /*zSql*/, char** /*pzErrMsg*/) {
-  p->expert.pExpert = nullptr;
-  return SQLITE_OK;
+// The index advisor takes the whole text instead of running it.
+int runAdvisor(ShellContext* p, const char* zSql, char** pzErrMsg) {
+  char* zErr = nullptr;
+  const int rc = feedExpert(p, zSql, &zErr);
+  const int rcClose = closeExpert(p, rc != SQLITE_OK, zErr ? nullptr : &zErr);
+  if (pzErrMsg) {
+    *pzErrMsg = zErr;
+  } else {
+    sqlite3_free(zErr);
+  }
+  return rc != SQLITE_OK ? rc : rcClose;
 }
 
 // Statistics after each statement (.stats).  Nothing is shown until the
