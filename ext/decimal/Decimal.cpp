@@ -274,6 +274,10 @@ void decimalCmpFunc(sqlite3_context* pCtx, int, sqlite3_value** apArg) {
 enum class Operation { add, sub, mul };
 
 void binaryOp(sqlite3_context* pCtx, sqlite3_value** apArg, Operation eOp) {
+  // NULL in, NULL out, whatever the other operand holds.
+  if (sqlite3_value_type(apArg[0]) == SQLITE_NULL || sqlite3_value_type(apArg[1]) == SQLITE_NULL) {
+    return;
+  }
   const int64_t nMax = connectionMaxDigits(pCtx);
   DecimalNum a;
   DecimalNum b;
