@@ -66,7 +66,8 @@ int decimalCompare(const DecimalNum& a, const DecimalNum& b);
 int decimalCompareText(std::string_view zA, std::string_view zB);
 
 // *pA += b.  Nothing happens when *pA is unusable; an unusable b makes *pA unusable; a NULL
-// operand makes *pA NULL.  A result of more than nMaxDigits digits makes *pA bTooBig.
+// operand makes *pA NULL.  A result of more than nMaxDigits digits makes *pA bTooBig.  b must
+// not be *pA.
 void decimalAdd(DecimalNum* pA, const DecimalNum& b, int64_t nMaxDigits = kDecimalDefaultMaxDigits);
 
 // *pA *= b, with the same rules as decimalAdd.  Products whose schoolbook cost would be
