@@ -257,6 +257,26 @@ TEST_F(DecimalTest, HugeNumbersAreRefusedNotAllocated) {
   for (const Case& c : aCase) EXPECT_EQ(eval(c.zSql), c.expect) << c.zSql;
 }
 
+TEST_F(DecimalTest, FailedAllocationsAreReportedAsOutOfMemory) {
+  // The engine's allocator refuses anything beyond a megabyte more than is in use now.
+  const sqlite3_int64 nOldLimit = sqlite3_hard_heap_limit64(sqlite3_memory_used() + 1000000);
+  const char* zNoMem = "out of memory";
+  struct Case {
+    const char* zSql;
+    Outcome expect;
+  };
+  const Case aCase[] = {
+      {"SELECT decimal('1e5000000')", error(zNoMem)},
+      {"SELECT decimal_add('1e3000000', '1')", error(zNoMem)},
+      {"SELECT decimal_mul('1e5000', '1e5000')", value(("1" + std::string(10000, '0')).c_str())},
+      {"SELECT decimal_sum(x) FROM (SELECT '1' AS x UNION ALL SELECT '1e-2000000')", error(zNoMem)},
+      {"SELECT decimal_cmp('1e5000000', '1')", value("1")},
+  };
+  for (const Case& c : aCase) EXPECT_EQ(eval(c.zSql), c.expect) << c.zSql;
+  sqlite3_hard_heap_limit64(nOldLimit);
+  EXPECT_EQ(eval("SELECT length(decimal('1e5000000'))"), value("5000001"));
+}
+
 TEST_F(DecimalTest, DenseProductsBeyondTheWorkBoundAreRefusedQuickly) {
   // Two dense numbers of 200000 digits would take tens of seconds of schoolbook
   // multiplication; 20000 digits each is computed.
