@@ -6,8 +6,10 @@
 #include <cstring>
 
 #include "ext/completion/Completion.h"
+#include "ext/decimal/Decimal.h"
 #include "ext/edit/Edit.h"
 #include "ext/fileio/Fileio.h"
+#include "ext/ieee754/Ieee754.h"
 #include "ext/series/Series.h"
 #include "ext/sha3/Sha3.h"
 #include "shell/core/SafeMode.h"
@@ -171,6 +173,9 @@ void shellUsleepFunc(sqlite3_context* pCtx, int, sqlite3_value** apVal) {
 //   sha3, uint, decimal, regexp, ieee754, series, fileio, completion.
 void registerExtensions(sqlite3* db) {
   sha3Register(db);
+  uintRegister(db);
+  decimalRegister(db);
+  ieee754Register(db);
   seriesRegister(db);
   fileioRegister(db);
   completionRegister(db);

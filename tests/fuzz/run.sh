@@ -17,7 +17,11 @@ clang++ $FLAGS -o "$OUT/bin/fuzz_import" tests/fuzz/fuzz_import.cpp \
   shell/commands/ImportReader.cpp shell/commands/ImportColumns.cpp \
   shell/core/ShellContext.cpp shell/core/ArgParsers.cpp $SQLITE_FLAGS
 
-for target in fuzz_import; do
+# fuzz_decimal: every decimal function and the collations on arbitrary text.
+clang++ $FLAGS -o "$OUT/bin/fuzz_decimal" tests/fuzz/fuzz_decimal.cpp ext/decimal/Decimal.cpp \
+  $SQLITE_FLAGS
+
+for target in fuzz_import fuzz_decimal; do
   corpus="$OUT/$target/corpus"
   mkdir -p "$corpus"
   seeds="tests/fuzz/seeds/${target#fuzz_}"
