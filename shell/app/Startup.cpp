@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <vector>
 
 #include "ext/appendvfs/AppendVfs.h"
@@ -274,6 +275,9 @@ int shellMain(int argc, char** argvIn) {
   ShellContext data;
   initShellContext(&data);
   setInputLoop(processInput);
+  // The shell's own containers end the same way as the engine's allocations
+  // when memory runs out: a message and status 1, never an abort.
+  std::set_new_handler([] { exitOutOfMemory(); });
   ArgumentCopies args;
   std::vector<char*> azCmd;
   if (argc < 1) {
