@@ -278,7 +278,7 @@ void compileRepeat(RegexProgram* p, int iItem) {
   if (n == 0 && m > 0) emit(p, RegexOp::RX_SPLIT, -nItem);
 }
 
-void compileAlternation(RegexProgram* p, int iDepth);
+bool compileAlternation(RegexProgram* p, int iDepth);
 
 void compileSequence(RegexProgram* p, int iDepth) {
   int iPrev = -1;  // start of the item a quantifier applies to
@@ -399,18 +399,22 @@ void compileSequence(RegexProgram* p, int iDepth) {
   }
 }
 
-void compileAlternation(RegexProgram* p, int iDepth) {
+// Returns true when there was more than one branch.
+bool compileAlternation(RegexProgram* p, int iDepth) {
   int iStart = p->nInstr;
+  bool bBranches = false;
   compileSequence(p, iDepth);
   while (!p->zCompileErr && peekByte(p) == '|') {
+    bBranches = true;
     int iEnd = p->nInstr;
     insertAt(p, iStart, RegexOp::RX_SPLIT, iEnd + 2 - iStart);
     int iJump = emit(p, RegexOp::RX_JUMP, 0);
-    if (iJump < 0) return;
+    if (iJump < 0) return bBranches;
     p->iPos++;
     compileSequence(p, iDepth);
     p->aOperand[iJump] = p->nInstr - iJump;
   }
+  return bBranches;
 }
 
 // Literal bytes that every match must begin with: the characters right after a leading
@@ -573,12 +577,21 @@ const char* compileRegex(std::string_view zPattern, bool bNoCase, RegexProgramPt
   p->zInput = reinterpret_cast<const unsigned char*>(zPattern.data());
   p->nLen = zPattern.size();
   p->iPos = 0;
-  if (peekByte(p.get()) == '^') {
+  // A leading '^' anchors the program: no RX_ANYSTAR in front.  It binds to the first branch
+  // only, though, so when the pattern has several top-level branches it is compiled again
+  // unanchored, the '^' becoming an RX_ATSTART of its branch.
+  bool bAnchored = peekByte(p.get()) == '^';
+  if (bAnchored) {
     p->iPos++;
   } else {
     emit(p.get(), RegexOp::RX_ANYSTAR, 0);
   }
-  compileAlternation(p.get(), 0);
+  if (compileAlternation(p.get(), 0) && bAnchored && !p->zCompileErr) {
+    p->nInstr = 0;
+    p->iPos = 0;
+    emit(p.get(), RegexOp::RX_ANYSTAR, 0);
+    compileAlternation(p.get(), 0);
+  }
   if (!p->zCompileErr) {
     if (atEnd(p.get())) {
       emit(p.get(), RegexOp::RX_ACCEPT, 0);
