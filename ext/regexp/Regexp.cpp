@@ -612,7 +612,11 @@ int matchRegex(RegexProgram* p, std::string_view zSubject) {
   // The subject ends at its first zero byte, where decoding would report the end anyway;
   // cutting it there keeps the prefix search from looking beyond.
   size_t n = zSubject.size();
-  if (const void* zZero = std::memchr(z, 0, n)) n = static_cast<const unsigned char*>(zZero) - z;
+  if (n == 0) {
+    z = reinterpret_cast<const unsigned char*>("");
+  } else if (const void* zZero = std::memchr(z, 0, n)) {
+    n = static_cast<size_t>(static_cast<const unsigned char*>(zZero) - z);
+  }
 
   size_t iStart = 0;
   unsigned cPrev = kStartMarker;

@@ -191,6 +191,8 @@ TEST(RegexpMatch, CaseSensitiveAndFoldedSearchesAgree) {
   EXPECT_EQ(run("def", zNul), 0);
   EXPECT_EQ(run("def", zNul, true), 0);
   EXPECT_EQ(run("abc", zNul), 1);
+  EXPECT_EQ(run("^$", std::string_view()), 1);  // an empty view may have no data at all
+  EXPECT_EQ(run("a", std::string_view()), 0);
   // U+FFFD in a pattern stands for malformed subject bytes too, with or without the prefix.
   EXPECT_EQ(run("\xff", "\xff"), 1);
   EXPECT_EQ(run("\xff", "\xff", true), 1);
