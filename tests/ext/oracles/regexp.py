@@ -155,14 +155,16 @@ class Repeat(Node):
 
 
 class Seq(Node):
-    def __init__(self, items, anchor_end=False):
-        self.items, self.anchor_end = items, anchor_end
+    def __init__(self, items, anchor_end=False, anchor_start=False):
+        self.items, self.anchor_end, self.anchor_start = items, anchor_end, anchor_start
 
     def ours(self):
-        return "".join(i.ours() for i in self.items) + ("$" if self.anchor_end else "")
+        return (("^" if self.anchor_start else "") + "".join(i.ours() for i in self.items) +
+                ("$" if self.anchor_end else ""))
 
     def py(self):
-        return "".join(i.py() for i in self.items) + (r"\Z" if self.anchor_end else "")
+        return (("^" if self.anchor_start else "") + "".join(i.py() for i in self.items) +
+                (r"\Z" if self.anchor_end else ""))
 
     def sample(self, r):
         return "".join(i.sample(r) for i in self.items)
@@ -242,12 +244,16 @@ def sequence(r, depth):
             items.append(Boundary())
         else:
             items.append(quantified(r, depth))
-    return Seq(items, anchor_end=r.random() < 0.1)
+    # '^' inside a group or at the front of a later branch holds only at the subject's start.
+    return Seq(items, anchor_end=r.random() < 0.1, anchor_start=depth > 0 and r.random() < 0.1)
 
 
 def alternation(r, depth):
     n = 1 if r.random() < 0.7 else r.randint(2, 3)
-    return Alt([sequence(r, depth) for _ in range(n)])
+    seqs = [sequence(r, depth) for _ in range(n)]
+    for seq in seqs[1:]:
+        seq.anchor_start = seq.anchor_start or r.random() < 0.1
+    return Alt(seqs)
 
 
 def mutate(r, s):
