@@ -1,0 +1,706 @@
+#include "ext/regexp/Regexp.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <new>
+
+namespace {
+
+constexpr unsigned kStartMarker = 0xFFFFFFF;   // previous character at the subject's start
+constexpr unsigned kPrefixMarker = 0xFFFFFFE;  // previous character after a skipped prefix
+constexpr unsigned kReplacement = 0xFFFD;
+constexpr int kInitialInstr = 30;
+constexpr int kMaxPrefixWalk = 10;  // collect prefix bytes while fewer than this
+constexpr int kLocalStates = 50;    // programs up to this size match without allocation
+constexpr unsigned kRepeatClamp = 1000000;
+
+constexpr char kErrOutOfMemory[] = "out of memory";
+constexpr char kErrTooLarge[] = "pattern too large";
+constexpr char kErrTooDeep[] = "parentheses nested too deeply";
+
+inline bool isContinuation(unsigned char b) {
+  return (b & 0xC0) == 0x80;
+}
+
+inline bool isWordChar(unsigned c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+}
+inline bool isDigitChar(unsigned c) {
+  return c >= '0' && c <= '9';
+}
+inline bool isSpaceChar(unsigned c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
+inline unsigned foldAscii(unsigned c) {
+  return (c >= 'A' && c <= 'Z') ? c + ('a' - 'A') : c;
+}
+
+inline unsigned decodeAt(const unsigned char* z, size_t n, size_t* piPos) {
+  size_t i = *piPos;
+  if (i >= n) return 0;
+  unsigned c = z[i++];
+  if (c < 0x80) {
+    // itself
+  } else if (c >= 0xC0 && c <= 0xDF && i < n && isContinuation(z[i])) {
+    c = ((c & 0x1F) << 6) | (z[i++] & 0x3F);
+    if (c < 0x80) c = kReplacement;
+  } else if (c >= 0xE0 && c <= 0xEF && n - i >= 2 && isContinuation(z[i]) &&
+             isContinuation(z[i + 1])) {
+    c = ((c & 0x0F) << 12) | ((z[i] & 0x3F) << 6) | (z[i + 1] & 0x3F);
+    i += 2;
+    if (c <= 0x7FF || (c >= 0xD800 && c <= 0xDFFF)) c = kReplacement;
+  } else if (c >= 0xF0 && c <= 0xF7 && n - i >= 3 && isContinuation(z[i]) &&
+             isContinuation(z[i + 1]) && isContinuation(z[i + 2])) {
+    c = ((c & 0x07) << 18) | ((z[i] & 0x3F) << 12) | ((z[i + 1] & 0x3F) << 6) | (z[i + 2] & 0x3F);
+    i += 3;
+    if (c < 0x10000 || c > 0x10FFFF) c = kReplacement;
+  } else {
+    c = kReplacement;
+  }
+  *piPos = i;
+  return c;
+}
+
+unsigned readCharPlain(RegexProgram* p) {
+  return decodeAt(p->zInput, p->nLen, &p->iPos);
+}
+unsigned readCharFolded(RegexProgram* p) {
+  return foldAscii(decodeAt(p->zInput, p->nLen, &p->iPos));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Compiler
+
+inline bool atEnd(const RegexProgram* p) {
+  return p->iPos >= p->nLen;
+}
+inline int peekByte(const RegexProgram* p) {
+  return atEnd(p) ? -1 : p->zInput[p->iPos];
+}
+
+void setError(RegexProgram* p, const char* zErr) {
+  if (!p->zCompileErr) p->zCompileErr = zErr;
+}
+
+// Makes room for nMore further instructions; false (with the error set) when that fails.
+bool reserve(RegexProgram* p, int nMore) {
+  if (p->zCompileErr) return false;
+  if (nMore > kRegexMaxInstr - p->nInstr) {
+    setError(p, kErrTooLarge);
+    return false;
+  }
+  int nNeed = p->nInstr + nMore;
+  if (nNeed <= p->nInstrAlloc) return true;
+  int nNew = std::min(std::max(nNeed, p->nInstrAlloc * 2), kRegexMaxInstr);
+  auto* aCode = static_cast<RegexOp*>(sqlite3_realloc64(p->aCode, sizeof(RegexOp) * nNew));
+  if (!aCode) {
+    setError(p, kErrOutOfMemory);
+    return false;
+  }
+  p->aCode = aCode;
+  auto* aOperand = static_cast<int*>(sqlite3_realloc64(p->aOperand, sizeof(int) * nNew));
+  if (!aOperand) {
+    setError(p, kErrOutOfMemory);
+    return false;
+  }
+  p->aOperand = aOperand;
+  p->nInstrAlloc = nNew;
+  return true;
+}
+
+// Appends an instruction; returns its index, or -1 on failure.
+int emit(RegexProgram* p, RegexOp eOp, int iArg) {
+  if (!reserve(p, 1)) return -1;
+  p->aCode[p->nInstr] = eOp;
+  p->aOperand[p->nInstr] = iArg;
+  return p->nInstr++;
+}
+
+// Inserts an instruction before index iAt, shifting the rest up by one.
+void insertAt(RegexProgram* p, int iAt, RegexOp eOp, int iArg) {
+  if (!reserve(p, 1)) return;
+  int nMove = p->nInstr - iAt;
+  std::memmove(p->aCode + iAt + 1, p->aCode + iAt, sizeof(RegexOp) * nMove);
+  std::memmove(p->aOperand + iAt + 1, p->aOperand + iAt, sizeof(int) * nMove);
+  p->aCode[iAt] = eOp;
+  p->aOperand[iAt] = iArg;
+  p->nInstr++;
+}
+
+// Appends a copy of the nCopy instructions at iFrom (their relative targets stay valid).
+void appendCopy(RegexProgram* p, int iFrom, int nCopy) {
+  if (!reserve(p, nCopy)) return;
+  std::memcpy(p->aCode + p->nInstr, p->aCode + iFrom, sizeof(RegexOp) * nCopy);
+  std::memcpy(p->aOperand + p->nInstr, p->aOperand + iFrom, sizeof(int) * nCopy);
+  p->nInstr += nCopy;
+}
+
+int hexValue(unsigned char b) {
+  if (b >= '0' && b <= '9') return b - '0';
+  if (b >= 'a' && b <= 'f') return b - 'a' + 10;
+  if (b >= 'A' && b <= 'F') return b - 'A' + 10;
+  return -1;
+}
+
+// Reads nDigits hexadecimal digits at the read position without consuming them; -1 when they
+// are not all there.
+int peekHex(const RegexProgram* p, size_t iAt, int nDigits) {
+  if (p->nLen - iAt < static_cast<size_t>(nDigits)) return -1;
+  int v = 0;
+  for (int k = 0; k < nDigits; k++) {
+    int h = hexValue(p->zInput[iAt + k]);
+    if (h < 0) return -1;
+    v = v * 16 + h;
+  }
+  return v;
+}
+
+// The character after a backslash (read as a raw byte); 0 at the end of the pattern.
+unsigned readEscape(RegexProgram* p) {
+  if (atEnd(p)) return 0;
+  unsigned char b = p->zInput[p->iPos];
+  unsigned c = 0;
+  int v;
+  if (b == 'u' && (v = peekHex(p, p->iPos + 1, 4)) >= 0) {
+    p->iPos += 5;
+    c = static_cast<unsigned>(v);
+  } else if (b == 'x' && (v = peekHex(p, p->iPos + 1, 2)) >= 0) {
+    p->iPos += 3;
+    c = static_cast<unsigned>(v);
+  } else {
+    static constexpr char kEscapable[] = "afnrtv\\()*.+?[$^{|}]";
+    static constexpr char kControls[] = "\a\f\n\r\t\v";
+    const char* zHit = b ? std::strchr(kEscapable, b) : nullptr;
+    if (!zHit) {
+      setError(p, "unknown \\ escape");
+      return 0;
+    }
+    p->iPos++;
+    auto iHit = zHit - kEscapable;
+    c = iHit < 6 ? static_cast<unsigned char>(kControls[iHit]) : b;
+  }
+  // A case-insensitive pattern folds what it reads; escaped letters are no exception.
+  return p->xReadChar == readCharFolded ? foldAscii(c) : c;
+}
+
+// A class member: a character, or a backslash and an escaped character.
+unsigned readClassChar(RegexProgram* p) {
+  unsigned c = p->xReadChar(p);
+  if (c == '\\') c = readEscape(p);
+  return c;
+}
+
+void compileClass(RegexProgram* p) {
+  int iSet = emit(p, RegexOp::RX_SET, 0);
+  if (iSet < 0) return;
+  if (peekByte(p) == '^') {
+    p->iPos++;
+    p->aCode[iSet] = RegexOp::RX_NOTSET;
+  }
+  for (;;) {
+    if (atEnd(p)) {
+      setError(p, "unclosed '['");
+      return;
+    }
+    unsigned c = p->xReadChar(p);
+    if (c == '[' && peekByte(p) == ':') {
+      setError(p, "POSIX character classes not supported");
+      return;
+    }
+    if (c == '\\') c = readEscape(p);
+    if (p->zCompileErr) return;
+    if (peekByte(p) == '-') {
+      emit(p, RegexOp::RX_SETRANGE, static_cast<int>(c));
+      p->iPos++;
+      unsigned cHigh = readClassChar(p);
+      emit(p, RegexOp::RX_SETRANGE, static_cast<int>(cHigh));
+    } else {
+      emit(p, RegexOp::RX_SETCHAR, static_cast<int>(c));
+    }
+    if (p->zCompileErr) return;
+    if (peekByte(p) == ']') {
+      p->iPos++;
+      break;
+    }
+  }
+  p->aOperand[iSet] = p->nInstr - iSet;
+}
+
+// Reads decimal digits (possibly none, giving 0), saturating far above any usable count.
+unsigned readCount(RegexProgram* p) {
+  unsigned v = 0;
+  while (!atEnd(p) && isDigitChar(p->zInput[p->iPos])) {
+    v = std::min(v * 10 + (p->zInput[p->iPos] - '0'), kRepeatClamp);
+    p->iPos++;
+  }
+  return v;
+}
+
+// '{m,n}' after the item that starts at iItem (the '{' already read).
+void compileRepeat(RegexProgram* p, int iItem) {
+  if (iItem < 0) {
+    setError(p, "'{m,n}' without operand");
+    return;
+  }
+  unsigned m = readCount(p);
+  unsigned n = m;
+  if (peekByte(p) == ',') {
+    p->iPos++;
+    n = readCount(p);
+  }
+  if (peekByte(p) != '}') {
+    setError(p, "unmatched '{'");
+    return;
+  }
+  p->iPos++;
+  if (n > 0 && n < m) {
+    setError(p, "n less than m in '{m,n}'");
+    return;
+  }
+  if (m == 0 && n == 0) {
+    setError(p, "both m and n are zero in '{m,n}'");
+    return;
+  }
+  int nItem = p->nInstr - iItem;
+  if (nItem == 0) return;  // an empty group repeated is still empty
+  if (m == 0) {
+    insertAt(p, iItem, RegexOp::RX_SPLIT, nItem + 1);
+    iItem++;
+    n--;
+  } else {
+    for (unsigned k = 1; k < m && !p->zCompileErr; k++) appendCopy(p, iItem, nItem);
+  }
+  for (unsigned k = m; k < n && !p->zCompileErr; k++) {
+    emit(p, RegexOp::RX_SPLIT, nItem + 1);
+    appendCopy(p, iItem, nItem);
+  }
+  if (n == 0 && m > 0) emit(p, RegexOp::RX_SPLIT, -nItem);
+}
+
+bool compileAlternation(RegexProgram* p, int iDepth);
+
+void compileSequence(RegexProgram* p, int iDepth) {
+  int iPrev = -1;  // start of the item a quantifier applies to
+  while (!atEnd(p) && !p->zCompileErr) {
+    int iStart = p->nInstr;
+    size_t iBefore = p->iPos;
+    bool bQuantifier = false;
+    unsigned c = p->xReadChar(p);
+    switch (c) {
+      case '(':
+        if (iDepth >= kRegexMaxDepth) {
+          setError(p, kErrTooDeep);
+          return;
+        }
+        compileAlternation(p, iDepth + 1);
+        if (p->zCompileErr) return;
+        if (peekByte(p) != ')') {
+          setError(p, "unmatched '('");
+          return;
+        }
+        p->iPos++;
+        break;
+      case ')':
+      case '|':
+        p->iPos = iBefore;
+        return;
+      case '.':
+        if (peekByte(p) == '*') {
+          p->iPos++;
+          emit(p, RegexOp::RX_ANYSTAR, 0);
+        } else {
+          emit(p, RegexOp::RX_ANY, 0);
+        }
+        break;
+      case '*': {
+        if (iPrev < 0) {
+          setError(p, "'*' without operand");
+          return;
+        }
+        int nItem = p->nInstr - iPrev;
+        insertAt(p, iPrev, RegexOp::RX_JUMP, nItem + 1);
+        emit(p, RegexOp::RX_SPLIT, -nItem);
+        bQuantifier = true;
+        break;
+      }
+      case '+':
+        if (iPrev < 0) {
+          setError(p, "'+' without operand");
+          return;
+        }
+        emit(p, RegexOp::RX_SPLIT, iPrev - p->nInstr);
+        bQuantifier = true;
+        break;
+      case '?':
+        if (iPrev < 0) {
+          setError(p, "'?' without operand");
+          return;
+        }
+        insertAt(p, iPrev, RegexOp::RX_SPLIT, p->nInstr - iPrev + 1);
+        bQuantifier = true;
+        break;
+      case '{':
+        compileRepeat(p, iPrev);
+        bQuantifier = true;
+        break;
+      case '[':
+        compileClass(p);
+        break;
+      case '^':
+        emit(p, RegexOp::RX_ATSTART, 0);
+        break;
+      case '$':
+        emit(p, RegexOp::RX_CHAR, 0);
+        break;
+      case '\\': {
+        RegexOp eOp = RegexOp::RX_CHAR;
+        switch (peekByte(p)) {
+          case 'b':
+            eOp = RegexOp::RX_BOUNDARY;
+            break;
+          case 'd':
+            eOp = RegexOp::RX_DIGIT;
+            break;
+          case 'D':
+            eOp = RegexOp::RX_NOTDIGIT;
+            break;
+          case 's':
+            eOp = RegexOp::RX_SPACE;
+            break;
+          case 'S':
+            eOp = RegexOp::RX_NOTSPACE;
+            break;
+          case 'w':
+            eOp = RegexOp::RX_WORD;
+            break;
+          case 'W':
+            eOp = RegexOp::RX_NOTWORD;
+            break;
+          default:
+            break;
+        }
+        if (eOp != RegexOp::RX_CHAR) {
+          p->iPos++;
+          emit(p, eOp, 0);
+        } else {
+          unsigned cEsc = readEscape(p);
+          emit(p, RegexOp::RX_CHAR, static_cast<int>(cEsc));
+        }
+        break;
+      }
+      default:
+        emit(p, RegexOp::RX_CHAR, static_cast<int>(c));
+        break;
+    }
+    // A quantifier leaves the quantified item (now with its jumps) as the previous item, so a
+    // second quantifier applies to all of it rather than to a slice of its instructions.
+    if (!bQuantifier) iPrev = iStart;
+  }
+}
+
+// Returns true when there was more than one branch.
+bool compileAlternation(RegexProgram* p, int iDepth) {
+  int iStart = p->nInstr;
+  bool bBranches = false;
+  compileSequence(p, iDepth);
+  while (!p->zCompileErr && peekByte(p) == '|') {
+    bBranches = true;
+    int iEnd = p->nInstr;
+    insertAt(p, iStart, RegexOp::RX_SPLIT, iEnd + 2 - iStart);
+    int iJump = emit(p, RegexOp::RX_JUMP, 0);
+    if (iJump < 0) return bBranches;
+    p->iPos++;
+    compileSequence(p, iDepth);
+    p->aOperand[iJump] = p->nInstr - iJump;
+  }
+  return bBranches;
+}
+
+// Literal bytes that every match must begin with: the characters right after a leading
+// RX_ANYSTAR.  The end marker, U+FFFD (which also stands for malformed subject bytes) and
+// characters beyond the basic plane end the walk.
+void collectPrefix(RegexProgram* p) {
+  p->nPrefix = 0;
+  if (p->xReadChar != readCharPlain || p->nInstr == 0 || p->aCode[0] != RegexOp::RX_ANYSTAR) return;
+  for (int i = 1; i < p->nInstr && p->aCode[i] == RegexOp::RX_CHAR && p->nPrefix < kMaxPrefixWalk;
+       i++) {
+    auto c = static_cast<unsigned>(p->aOperand[i]);
+    unsigned char* z = p->aPrefix + p->nPrefix;
+    if (c == 0 || c == kReplacement || c > 0xFFFF) break;
+    if (c <= 0x7F) {
+      z[0] = static_cast<unsigned char>(c);
+      p->nPrefix += 1;
+    } else if (c <= 0x7FF) {
+      z[0] = static_cast<unsigned char>(0xC0 | (c >> 6));
+      z[1] = static_cast<unsigned char>(0x80 | (c & 0x3F));
+      p->nPrefix += 2;
+    } else {
+      z[0] = static_cast<unsigned char>(0xE0 | (c >> 12));
+      z[1] = static_cast<unsigned char>(0x80 | ((c >> 6) & 0x3F));
+      z[2] = static_cast<unsigned char>(0x80 | (c & 0x3F));
+      p->nPrefix += 3;
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Matcher
+
+// A set of state numbers with constant-time insertion, membership and clearing: aState lists
+// the members in insertion order, aIndex[x] is x's place in aState when x is a member (any
+// initialized value otherwise).
+struct StateSet {
+  uint16_t* aState;
+  uint16_t* aIndex;
+  unsigned nState;
+
+  void clear() { nState = 0; }
+  void add(unsigned x) {
+    unsigned k = aIndex[x];
+    if (k < nState && aState[k] == x) return;
+    aIndex[x] = static_cast<uint16_t>(nState);
+    aState[nState++] = static_cast<uint16_t>(x);
+  }
+};
+
+template <bool bFold>
+int runProgram(const RegexProgram* p, const unsigned char* z, size_t n, size_t iPos,
+               unsigned cPrevStart, StateSet* pCur, StateSet* pNext) {
+  const RegexOp* aCode = p->aCode;
+  const int* aOperand = p->aOperand;
+  unsigned c = cPrevStart;
+  unsigned cPrev;
+  pNext->clear();
+  pNext->add(0);
+  while (c != 0 && pNext->nState > 0) {
+    cPrev = c;
+    c = decodeAt(z, n, &iPos);
+    if constexpr (bFold) c = foldAscii(c);
+    std::swap(pCur, pNext);
+    pNext->clear();
+    for (unsigned k = 0; k < pCur->nState; k++) {
+      unsigned x = pCur->aState[k];
+      switch (aCode[x]) {
+        case RegexOp::RX_CHAR:
+          if (static_cast<unsigned>(aOperand[x]) == c) {
+            // The end is not a character: '$' holds there without consuming anything, so
+            // whatever follows it is tried at the same place.
+            (c == 0 ? pCur : pNext)->add(x + 1);
+          }
+          break;
+        case RegexOp::RX_ATSTART:
+          if (cPrev == kStartMarker) pCur->add(x + 1);
+          break;
+        case RegexOp::RX_ANY:
+          if (c != 0) pNext->add(x + 1);
+          break;
+        case RegexOp::RX_WORD:
+          if (isWordChar(c)) pNext->add(x + 1);
+          break;
+        case RegexOp::RX_NOTWORD:
+          if (c != 0 && !isWordChar(c)) pNext->add(x + 1);
+          break;
+        case RegexOp::RX_DIGIT:
+          if (isDigitChar(c)) pNext->add(x + 1);
+          break;
+        case RegexOp::RX_NOTDIGIT:
+          if (c != 0 && !isDigitChar(c)) pNext->add(x + 1);
+          break;
+        case RegexOp::RX_SPACE:
+          if (isSpaceChar(c)) pNext->add(x + 1);
+          break;
+        case RegexOp::RX_NOTSPACE:
+          if (c != 0 && !isSpaceChar(c)) pNext->add(x + 1);
+          break;
+        case RegexOp::RX_BOUNDARY:
+          if (isWordChar(c) != isWordChar(cPrev)) pCur->add(x + 1);
+          break;
+        case RegexOp::RX_ANYSTAR:
+          pNext->add(x);
+          pCur->add(x + 1);
+          break;
+        case RegexOp::RX_SPLIT:
+          pCur->add(x + aOperand[x]);
+          pCur->add(x + 1);
+          break;
+        case RegexOp::RX_JUMP:
+          pCur->add(x + aOperand[x]);
+          break;
+        case RegexOp::RX_ACCEPT:
+          return 1;
+        case RegexOp::RX_SET:
+        case RegexOp::RX_NOTSET: {
+          if (c == 0) break;  // the end is in no class, nor in a negated one
+          unsigned nSet = static_cast<unsigned>(aOperand[x]);
+          bool bHit = false;
+          for (unsigned j = 1; j < nSet && !bHit; j++) {
+            unsigned v = static_cast<unsigned>(aOperand[x + j]);
+            if (aCode[x + j] == RegexOp::RX_SETCHAR) {
+              bHit = (c == v);
+            } else {
+              bHit = (v <= c && c <= static_cast<unsigned>(aOperand[x + j + 1]));
+              j++;
+            }
+          }
+          if (aCode[x] == RegexOp::RX_NOTSET) bHit = !bHit;
+          if (bHit) pNext->add(x + aOperand[x]);
+          break;
+        }
+        case RegexOp::RX_SETCHAR:
+        case RegexOp::RX_SETRANGE:
+          break;  // only read through their class
+      }
+    }
+  }
+  return 0;
+}
+
+}  // namespace
+
+RegexProgram::~RegexProgram() {
+  sqlite3_free(aCode);
+  sqlite3_free(aOperand);
+  sqlite3_free(aScratch);
+}
+
+unsigned regexDecodeUtf8(const unsigned char* z, size_t n, size_t* piPos) {
+  return decodeAt(z, n, piPos);
+}
+
+const char* compileRegex(std::string_view zPattern, bool bNoCase, RegexProgramPtr* pOut) {
+  pOut->reset();
+  RegexProgramPtr p(new (std::nothrow) RegexProgram());
+  if (!p) return kErrOutOfMemory;
+  if (!reserve(p.get(), kInitialInstr)) return p->zCompileErr;
+  p->xReadChar = bNoCase ? readCharFolded : readCharPlain;
+  p->zInput = reinterpret_cast<const unsigned char*>(zPattern.data());
+  p->nLen = zPattern.size();
+  p->iPos = 0;
+  // A leading '^' anchors the program: no RX_ANYSTAR in front.  It binds to the first branch
+  // only, though, so when the pattern has several top-level branches it is compiled again
+  // unanchored, the '^' becoming an RX_ATSTART of its branch.
+  bool bAnchored = peekByte(p.get()) == '^';
+  if (bAnchored) {
+    p->iPos++;
+  } else {
+    emit(p.get(), RegexOp::RX_ANYSTAR, 0);
+  }
+  if (compileAlternation(p.get(), 0) && bAnchored && !p->zCompileErr) {
+    p->nInstr = 0;
+    p->iPos = 0;
+    emit(p.get(), RegexOp::RX_ANYSTAR, 0);
+    compileAlternation(p.get(), 0);
+  }
+  if (!p->zCompileErr) {
+    if (atEnd(p.get())) {
+      emit(p.get(), RegexOp::RX_ACCEPT, 0);
+    } else {
+      setError(p.get(), "unrecognized character");
+    }
+  }
+  p->zInput = nullptr;
+  p->iPos = p->nLen = 0;
+  if (p->zCompileErr) return p->zCompileErr;
+  collectPrefix(p.get());
+  *pOut = std::move(p);
+  return nullptr;
+}
+
+int matchRegex(RegexProgram* p, std::string_view zSubject) {
+  const auto* z = reinterpret_cast<const unsigned char*>(zSubject.data());
+  // The subject ends at its first zero byte, where decoding would report the end anyway;
+  // cutting it there keeps the prefix search from looking beyond.
+  size_t n = zSubject.size();
+  if (n == 0) {
+    z = reinterpret_cast<const unsigned char*>("");
+  } else if (const void* zZero = std::memchr(z, 0, n)) {
+    n = static_cast<size_t>(static_cast<const unsigned char*>(zZero) - z);
+  }
+
+  size_t iStart = 0;
+  unsigned cPrev = kStartMarker;
+  if (p->nPrefix > 0) {
+    std::string_view zHay(reinterpret_cast<const char*>(z), n);
+    size_t iHit =
+        zHay.find(std::string_view(reinterpret_cast<const char*>(p->aPrefix), p->nPrefix));
+    if (iHit == std::string_view::npos) return 0;
+    iStart = iHit;
+    cPrev = kPrefixMarker;
+  }
+
+  auto nInstr = static_cast<unsigned>(p->nInstr);
+  std::array<uint16_t, 4 * kLocalStates> aSpace{};
+  uint16_t* aBase = aSpace.data();
+  if (nInstr > static_cast<unsigned>(kLocalStates)) {
+    if (!p->aScratch) {
+      // Zeroed once: afterwards every entry stays an initialized value, which is all the
+      // membership test needs.
+      auto nBytes = sizeof(uint16_t) * 4 * nInstr;
+      p->aScratch = static_cast<uint16_t*>(sqlite3_malloc64(nBytes));
+      if (!p->aScratch) return -1;
+      std::memset(p->aScratch, 0, nBytes);
+    }
+    aBase = p->aScratch;
+  }
+  StateSet aStateSet[2] = {{aBase, aBase + nInstr, 0}, {aBase + 2 * nInstr, aBase + 3 * nInstr, 0}};
+  if (p->xReadChar == readCharFolded) {
+    return runProgram<true>(p, z, n, iStart, cPrev, &aStateSet[0], &aStateSet[1]);
+  }
+  return runProgram<false>(p, z, n, iStart, cPrev, &aStateSet[0], &aStateSet[1]);
+}
+
+namespace {
+
+void regexpFunc(sqlite3_context* ctx, int /*nArg*/, sqlite3_value** argv) {
+  auto* p = static_cast<RegexProgram*>(sqlite3_get_auxdata(ctx, 0));
+  RegexProgramPtr pNew;
+  if (!p) {
+    if (sqlite3_value_type(argv[0]) == SQLITE_NULL) return;
+    const auto* zPattern = reinterpret_cast<const char*>(sqlite3_value_text(argv[0]));
+    if (!zPattern) {
+      sqlite3_result_error_nomem(ctx);
+      return;
+    }
+    std::string_view pattern(zPattern, static_cast<size_t>(sqlite3_value_bytes(argv[0])));
+    const char* zErr = compileRegex(pattern, sqlite3_user_data(ctx) != nullptr, &pNew);
+    if (zErr == kErrOutOfMemory) {
+      sqlite3_result_error_nomem(ctx);
+      return;
+    }
+    if (zErr) {
+      sqlite3_result_error(ctx, zErr, -1);
+      return;
+    }
+    p = pNew.get();
+  }
+  if (sqlite3_value_type(argv[1]) != SQLITE_NULL) {
+    const auto* zSubject = reinterpret_cast<const char*>(sqlite3_value_text(argv[1]));
+    int rc = zSubject
+                 ? matchRegex(p, std::string_view(
+                                     zSubject, static_cast<size_t>(sqlite3_value_bytes(argv[1]))))
+                 : -1;
+    // Running out of memory is an error, not an answer.
+    if (rc < 0) {
+      sqlite3_result_error_nomem(ctx);
+    } else {
+      sqlite3_result_int(ctx, rc);
+    }
+  }
+  // Last: SQLite may free the program at once (when it cannot keep it).
+  if (pNew) {
+    sqlite3_set_auxdata(ctx, 0, pNew.release(),
+                        [](void* pArg) { delete static_cast<RegexProgram*>(pArg); });
+  }
+}
+
+}  // namespace
+
+int regexpRegister(sqlite3* db) {
+  constexpr int kFlags = SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS;
+  int rc = sqlite3_create_function(db, "regexp", 2, kFlags, nullptr, regexpFunc, nullptr, nullptr);
+  if (rc == SQLITE_OK) {
+    rc = sqlite3_create_function(db, "regexpi", 2, kFlags, db, regexpFunc, nullptr, nullptr);
+  }
+  return rc;
+}
