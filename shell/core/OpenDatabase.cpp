@@ -10,6 +10,7 @@
 #include "ext/edit/Edit.h"
 #include "ext/fileio/Fileio.h"
 #include "ext/ieee754/Ieee754.h"
+#include "ext/regexp/Regexp.h"
 #include "ext/series/Series.h"
 #include "ext/sha3/Sha3.h"
 #include "shell/core/SafeMode.h"
@@ -175,6 +176,7 @@ void registerExtensions(sqlite3* db) {
   sha3Register(db);
   uintRegister(db);
   decimalRegister(db);
+  regexpRegister(db);
   ieee754Register(db);
   seriesRegister(db);
   fileioRegister(db);

@@ -21,7 +21,10 @@ clang++ $FLAGS -o "$OUT/bin/fuzz_import" tests/fuzz/fuzz_import.cpp \
 clang++ $FLAGS -o "$OUT/bin/fuzz_decimal" tests/fuzz/fuzz_decimal.cpp ext/decimal/Decimal.cpp \
   $SQLITE_FLAGS
 
-for target in fuzz_import fuzz_decimal; do
+# fuzz_regexp: the pattern compiler and the matcher.
+clang++ $FLAGS -o "$OUT/bin/fuzz_regexp" tests/fuzz/fuzz_regexp.cpp ext/regexp/Regexp.cpp $SQLITE_FLAGS
+
+for target in fuzz_import fuzz_decimal fuzz_regexp; do
   corpus="$OUT/$target/corpus"
   mkdir -p "$corpus"
   seeds="tests/fuzz/seeds/${target#fuzz_}"
