@@ -17,10 +17,13 @@ namespace {
 // One row per foreign key: the probe query, the glob of a plan that uses an
 // index, the child and parent with their key columns, the proposed index and
 // the parent table.  Parameter 1 orders the rows by parent instead of child.
+// The child's name goes into the glob with its wildcard characters escaped,
+// so that a table named like "t[1]*" still matches its own plan.
 constexpr const char* zForeignKeyQuery =
     "SELECT      'EXPLAIN QUERY PLAN SELECT 1 FROM ' || quote(s.name) || ' WHERE '  || "
     "group_concat(quote(s.name) || '.' || quote(f.[from]) || '=?'   || fkey_collate_clause(       "
-    "f.[table], COALESCE(f.[to], p.[name]), s.name, f.[from]),' AND '),      'SEARCH ' || s.name "
+    "f.[table], COALESCE(f.[to], p.[name]), s.name, f.[from]),' AND '),      'SEARCH ' || "
+    "replace(replace(replace(s.name, '[', '[[]'), '*', '[*]'), '?', '[?]') "
     "|| ' USING COVERING INDEX*('  || group_concat('*=?', ' AND ') || ')',      s.name  || '(' || "
     "group_concat(f.[from],  ', ') || ')',      f.[table] || '(' || group_concat(COALESCE(f.[to], "
     "p.[name])) || ')',      'CREATE INDEX ' || quote(s.name ||'_'|| group_concat(f.[from], '_'))  "
