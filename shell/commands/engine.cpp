@@ -268,7 +268,9 @@ int doLimits(ShellContext* p, int nArg, char** azArg) {
                  azArg[1]);
     return 1;
   }
-  if (nArg == 3) sqlite3_limit(p->db, iLimit, static_cast<int>(parseIntegerArg(azArg[2])));
+  // A value beyond the int range is the largest one (the engine caps it at
+  // its own maximum), not the low 32 bits of the number.
+  if (nArg == 3) sqlite3_limit(p->db, iLimit, clampToInt(parseIntegerArg(azArg[2])));
   printLimit(p, iLimit);
   return 0;
 }
