@@ -392,6 +392,9 @@ int doSelftest(ShellContext* p, int nArg, char** azArg) {
 int doTestcase(ShellContext* p, int nArg, char** azArg) {
   rejectInSafeMode(p, "cannot run .%s in safe mode", azArg[0]);
   restoreOutput(p);
+  // This redirection replaces a pending one-shot one; its countdown must not
+  // end the test output right after this command.
+  p->nOnceCount = 0;
   p->pOut = openOutputStream(zTestcaseFile, false);
   if (p->pOut == nullptr) {
     printRaw(stderr, "Error: cannot open '%s'\n", zTestcaseFile);
