@@ -134,6 +134,9 @@ int finishShell(ShellContext* p, ArgumentCopies* pArgs, std::vector<char*>* pCmd
     if (conn.db != nullptr && conn.db != dbMain) closeConnection(conn.db);
     conn.db = nullptr;
   }
+  // After the connections: closing one can still write to the trace stream.
+  closeOutputStream(p->pTraceFile);
+  p->pTraceFile = nullptr;
   homeDirectory(true);
   restoreOutput(p);
   p->bLaunchViewer = 0;

@@ -61,3 +61,24 @@ int doRestore(ShellContext* p, int nArg, char** azArg);
 int doShell(ShellContext* p, int nArg, char** azArg);  // also .system
 int doTimeout(ShellContext* p, int nArg, char** azArg);
 int doVersion(ShellContext* p, int nArg, char** azArg);
+
+// engine control (engine.cpp)
+int doBreakpoint(ShellContext* p, int nArg, char** azArg);
+int doDbconfig(ShellContext* p, int nArg, char** azArg);
+int doFilectrl(ShellContext* p, int nArg, char** azArg);
+int doImposter(ShellContext* p, int nArg, char** azArg);
+int doLimits(ShellContext* p, int nArg, char** azArg);
+int doProgress(ShellContext* p, int nArg, char** azArg);
+int doSelecttrace(ShellContext* p, int nArg, char** azArg);  // also .treetrace
+int doTestctrl(ShellContext* p, int nArg, char** azArg);
+int doTrace(ShellContext* p, int nArg, char** azArg);
+int doVfsinfo(ShellContext* p, int nArg, char** azArg);
+int doVfslist(ShellContext* p, int nArg, char** azArg);
+int doVfsname(ShellContext* p, int nArg, char** azArg);
+int doWheretrace(ShellContext* p, int nArg, char** azArg);
+
+// maintenance and test commands (maintenance.cpp)
+int doCheck(ShellContext* p, int nArg, char** azArg);
+int doLint(ShellContext* p, int nArg, char** azArg);
+int doSelftest(ShellContext* p, int nArg, char** azArg);
+int doTestcase(ShellContext* p, int nArg, char** azArg);
