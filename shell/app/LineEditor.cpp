@@ -5,6 +5,7 @@
 
 #include <editline/readline.h>
 #include <errno.h>
+#include <signal.h>
 #include <sys/select.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -178,27 +179,44 @@ EditorRead lineEditorRead(const char* zPrompt, std::string_view zPending, char**
   editor.zPending.assign(zPending);
   editor.bDone = false;
   editor.zDone = nullptr;
+  // A Ctrl-C left over from an interrupted statement is used up.
+  nInterrupts = 0;
   std::fflush(stdout);
+  // SIGINT is let through only while waiting for a key, so that a Ctrl-C
+  // cannot slip in between the test of the count and the wait.
+  sigset_t mSigint;
+  sigset_t mSaved;
+  sigemptyset(&mSigint);
+  sigaddset(&mSigint, SIGINT);
+  sigprocmask(SIG_BLOCK, &mSigint, &mSaved);
+  sigset_t mWaiting = mSaved;
+  sigdelset(&mWaiting, SIGINT);
   rl_callback_handler_install(zPrompt, onLineDone);
+  bool bInterrupted = false;
   while (!editor.bDone) {
     if (nInterrupts != 0) {
-      // Ctrl-C at the prompt: forget the line and start a fresh one.
-      nInterrupts = 0;
-      rl_replace_line("", 0);
-      rl_callback_handler_remove();
-      std::fputs("\n", stdout);
-      std::fflush(stdout);
-      return EditorRead::Interrupted;
+      bInterrupted = true;
+      break;
     }
     fd_set fds;
     FD_ZERO(&fds);
     FD_SET(STDIN_FILENO, &fds);
-    int rc = select(STDIN_FILENO + 1, &fds, nullptr, nullptr, nullptr);
+    int rc = pselect(STDIN_FILENO + 1, &fds, nullptr, nullptr, nullptr, &mWaiting);
     if (rc < 0) {
       if (errno == EINTR) continue;
       break;
     }
     rl_callback_read_char();
+  }
+  sigprocmask(SIG_SETMASK, &mSaved, nullptr);
+  if (bInterrupted) {
+    // Ctrl-C at the prompt: forget the line and start a fresh one.
+    nInterrupts = 0;
+    rl_replace_line("", 0);
+    rl_callback_handler_remove();
+    std::fputs("\n", stdout);
+    std::fflush(stdout);
+    return EditorRead::Interrupted;
   }
   // Back to the terminal's ordinary mode while the line runs.
   rl_callback_handler_remove();
