@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "ext/completion/Completion.h"
 #include "shell/app/InputLoop.h"
 #include "shell/commands/Dispatch.h"
 #include "shell/core/ShellContext.h"
@@ -186,9 +187,12 @@ void keywordsOnly(std::string_view zPrefix, SqlWords* pWords) {
 
 void sqlWords(sqlite3* db, const std::string& zPrefix, const std::string& zWhole,
               SqlWords* pWords) {
+  static constexpr const char* zQuery = "SELECT candidate, phase FROM completion(?1, ?2)";
   StmtPtr pStmt;
   if (db != nullptr) {
-    pStmt = prepareStmt(db, "SELECT candidate, phase FROM completion(?1, ?2)");
+    pStmt = prepareStmt(db, zQuery);
+    // A connection that does not have the table yet gets it here.
+    if (!pStmt && completionRegister(db) == SQLITE_OK) pStmt = prepareStmt(db, zQuery);
   }
   if (!pStmt) {
     keywordsOnly(zPrefix, pWords);
