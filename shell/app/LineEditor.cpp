@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -33,6 +34,13 @@ struct EditorState {
 };
 
 EditorState editor;
+
+// Set when the terminal's window changed size; libedit is told at the next wait.
+volatile sig_atomic_t bWindowChanged = 0;
+
+void onWindowChange(int) {
+  bWindowChanged = 1;
+}
 
 // Every byte that is not part of an SQL word ends a word for libedit; the
 // candidates are adjusted to where libedit's word starts in any case.
@@ -153,6 +161,11 @@ void lineEditorOpen(ShellContext* p) {
   editor.p = p;
   editor.bActive = true;
   editor.bChanged = false;
+  // libedit reads multi-byte characters only under a multi-byte character
+  // type; without one it drops every byte above 127.  The shell takes what
+  // the terminal sends as UTF-8.
+  std::setlocale(LC_CTYPE, "");
+  if (MB_CUR_MAX == 1) std::setlocale(LC_CTYPE, "C.UTF-8");
   rl_readline_name = "sqlsh";
   rl_catch_signals = 0;
   rl_instream = stdin;
@@ -161,6 +174,11 @@ void lineEditorOpen(ShellContext* p) {
   rl_attempted_completion_function = completeAtCursor;
   rl_basic_word_break_characters = zWordBreaks;
   rl_completer_word_break_characters = zWordBreaks;
+  struct sigaction action {};
+  action.sa_handler = onWindowChange;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  sigaction(SIGWINCH, &action, nullptr);
   using_history();
   stifle_history(nHistoryMax);
   editor.zHistoryFile = historyFileName(homeDirectory(false));
@@ -203,8 +221,12 @@ EditorRead lineEditorRead(const char* zPrompt, std::string_view zPending, char**
     FD_SET(STDIN_FILENO, &fds);
     int rc = pselect(STDIN_FILENO + 1, &fds, nullptr, nullptr, nullptr, &mWaiting);
     if (rc < 0) {
-      if (errno == EINTR) continue;
-      break;
+      if (errno != EINTR) break;
+      if (bWindowChanged) {
+        bWindowChanged = 0;
+        rl_resize_terminal();
+      }
+      continue;
     }
     rl_callback_read_char();
   }

@@ -178,6 +178,22 @@ TEST(Keyboard, HistoryIsCappedAndOwnerOnly) {
   EXPECT_EQ(fileMode(zHistory), 0600);
 }
 
+TEST(Keyboard, TextBeyondAsciiIsKeptWhateverTheLocale) {
+  REQUIRE_SHELL();
+  for (const char* zLocale : {"C.UTF-8", "C"}) {
+    SCOPED_TRACE(zLocale);
+    TempDir home;
+    PtySession s({":memory:"}, home.path(), {{"TERM", "xterm"}, {"LC_ALL", zLocale}});
+    ASSERT_TRUE(s.started());
+    s.readUntil("sqlite> ");
+    s.send("SELECT 'h\xc3\xa9llo \xe2\x82\xac', length('\xc3\xa9');\r");
+    std::string out = s.readUntil("sqlite> ");
+    EXPECT_TRUE(contains(out, "h\xc3\xa9llo \xe2\x82\xac|1\n")) << out;
+    s.send(".quit\r");
+    EXPECT_EQ(s.waitExit(), 0);
+  }
+}
+
 // ---------------------------------------------------------------------------
 // Tab completion, checked by what the completed line does when it runs.
 
