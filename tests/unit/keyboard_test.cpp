@@ -27,6 +27,13 @@ constexpr const char* keyUp = "\x1b[A";
 constexpr const char* keyCtrlC = "\x03";
 constexpr const char* keyCtrlD = "\x04";
 
+// Timings mean something only without the sanitizers' instrumentation.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool bTimingsCount = false;
+#else
+constexpr bool bTimingsCount = true;
+#endif
+
 // A terminal that edits lines.
 const EnvSettings editingTerminal = {{"TERM", "xterm"}};
 
@@ -542,7 +549,9 @@ TEST(TabCompletion, AnswersWithinFiftyMillisecondsOnAThousandTables) {
     TabCandidates found = tabCandidates(db, "", zLine);
     const auto tTaken = std::chrono::steady_clock::now() - tStart;
     EXPECT_FALSE(found.aWords.empty()) << zLine;
-    EXPECT_LT(tTaken, 50ms) << zLine;
+    if (bTimingsCount) {
+      EXPECT_LT(tTaken, 50ms) << zLine;
+    }
     std::printf("completion of \"%s\": %zu candidates in %.1f ms\n", zLine, found.aWords.size(),
                 std::chrono::duration<double, std::milli>(tTaken).count());
   }
@@ -572,7 +581,9 @@ TEST(Keyboard, StartUpWithALongHistoryStaysQuick) {
   std::printf("start-up to the prompt: %.1f ms without history, %.1f ms with 10000 entries\n",
               rBare, rBusy);
   // A few milliseconds of slack for a machine shared with other work.
-  EXPECT_LT(rBusy, rBare * 1.5 + 5.0);
+  if (bTimingsCount) {
+    EXPECT_LT(rBusy, rBare * 1.5 + 5.0);
+  }
 }
 
 }  // namespace
