@@ -98,8 +98,13 @@ char** completeAtCursor(const char* text, int, int) {
     if (!(found.bFileNames && !zOnly.empty() && zOnly.back() == '/')) zOnly += ' ';
     azMatch.push_back(copyText(zOnly));
   } else {
-    const size_t nCommon = commonPrefixLength(found.aWords);
-    azMatch.push_back(copyText(std::string_view(found.aWords[0]).substr(0, nCommon)));
+    // The common beginning replaces the word, unless it would shorten it
+    // (words that differ from the typed one in case or in quotes).
+    const std::string_view zCommon =
+        std::string_view(found.aWords[0]).substr(0, commonPrefixLength(found.aWords));
+    const bool bExtends = zCommon.size() >= nText &&
+                          sqlite3_strnicmp(zCommon.data(), text, static_cast<int>(nText)) == 0;
+    azMatch.push_back(copyText(bExtends ? zCommon : std::string_view(text)));
     for (const std::string& z : found.aWords) azMatch.push_back(copyText(z));
   }
   azMatch.push_back(nullptr);

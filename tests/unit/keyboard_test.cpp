@@ -251,7 +251,8 @@ TEST(Keyboard, TabCompletesATableAndAColumnAfterWhere) {
   const std::string zDb = home.path() + "/db.sqlite";
   makeDatabase(zDb,
                "CREATE TABLE customers(alpha, beta); INSERT INTO customers VALUES(1, 'x'), (2, "
-               "'y'); CREATE TABLE \"order lines\"(qty); INSERT INTO \"order lines\" VALUES(7);");
+               "'y'); CREATE TABLE \"order lines\"(qty); INSERT INTO \"order lines\" VALUES(7);"
+               "CREATE TABLE albums(title); CREATE TABLE \"a b\"(x);");
   PtySession s({zDb}, home.path(), editingTerminal);
   ASSERT_TRUE(s.started());
   s.readUntil("sqlite> ");
@@ -263,6 +264,10 @@ TEST(Keyboard, TabCompletesATableAndAColumnAfterWhere) {
   s.send("select qty from ord\t;\r");
   out = s.readUntil("sqlite> ");
   EXPECT_TRUE(contains(out, "\n7\n")) << out;
+  // Candidates that share no more than the typed word leave it alone.
+  s.send("select count(*) from a\tlbums;\r");
+  out = s.readUntil("sqlite> ");
+  EXPECT_TRUE(contains(out, "\n0\n")) << out;
   // A keyword in the case it was begun in.
   s.send("sel\t1;\r");
   out = s.readUntil("sqlite> ");
