@@ -342,6 +342,7 @@ int doImport(ShellContext* p, int nArg, char** azArg) {
         record.add(i, z, n);
       }
       if (i < nCol - 1 && sCtx.iTerm != sCtx.iColSep) {
+        progress.finish();  // the message gets a line of its own
         printConsole(stderr,
                      "%s:%d: expected %d columns but found %d - filling the rest with NULL\n",
                      sCtx.zSourceName, iStartLine, nCol, i + 1);
@@ -355,6 +356,7 @@ int doImport(ShellContext* p, int nArg, char** azArg) {
         xRead(&sCtx);
         i++;
       } while (sCtx.iTerm == sCtx.iColSep);
+      progress.finish();
       printConsole(stderr, "%s:%d: expected %d columns but found %d - extras ignored\n",
                    sCtx.zSourceName, iStartLine, nCol, i);
     }
@@ -368,6 +370,7 @@ int doImport(ShellContext* p, int nArg, char** azArg) {
         if (sqlite3_reset(pInsert) != SQLITE_OK) zError = sqlite3_errmsg(db);
       }
       if (zError) {
+        progress.finish();
         printConsole(stderr, "%s:%d: INSERT failed: %s\n", sCtx.zSourceName, iStartLine, zError);
         sCtx.nRowErrors++;
       } else {
