@@ -47,7 +47,11 @@ void TerminalProgress::formatLine(char* zBuf, size_t nBuf, const char* zUnit, sq
   char zRate[32];
   formatAmount(zDone, sizeof zDone, bBytes, static_cast<double>(nDone));
   const double rRate = rElapsedSeconds > 0 ? static_cast<double>(nDone) / rElapsedSeconds : 0;
-  formatAmount(zRate, sizeof zRate, bBytes, rRate);
+  if (!bBytes && rRate < 10) {
+    std::snprintf(zRate, sizeof zRate, "%.1f", rRate);  // slow work still shows a rate
+  } else {
+    formatAmount(zRate, sizeof zRate, bBytes, rRate);
+  }
   if (nTotal <= 0) {
     std::snprintf(zBuf, nBuf, "%s%s%s, %s%s%s/s", zDone, zUnitSep, zShownUnit, zRate, zUnitSep,
                   zShownUnit);

@@ -433,8 +433,9 @@ TEST(Progress, LineShowsAmountsRateAndTimeLeft) {
       {"rows", 1234, 0, 2.0, "1234 rows, 617 rows/s"},
       {"bytes", 3 * 1048576, 12 * 1048576, 1.5, "3.0 MiB of 12.0 MiB (25%), 2.0 MiB/s, 5 s left"},
       {"bytes", 512, 0, 1.0, "512 bytes, 512 bytes/s"},
-      {"tables", 1, 1000, 1.0, "1 of 1000 tables (0%), 1 tables/s, 16 min 39 s left"},
+      {"tables", 1, 1000, 1.0, "1 of 1000 tables (0%), 1.0 tables/s, 16 min 39 s left"},
       {"tables", 10, 10, 1.0, "10 of 10 tables (100%), 10 tables/s"},
+      {"tables", 1, 3, 2.5, "1 of 3 tables (33%), 0.4 tables/s, 5 s left"},
   };
   for (const Case& c : aCases) {
     char zLine[160];
