@@ -6,7 +6,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <string_view>
 
+#include <unistd.h>
+
+#include "shell/app/LineEditor.h"
 #include "shell/commands/Dispatch.h"
 #include "shell/core/ArgParsers.h"
 #include "shell/core/OpenDatabase.h"
@@ -33,6 +37,23 @@ bool isAtSemicolon(int state) {
 
 bool isSpace(char c) {
   return std::isspace(static_cast<unsigned char>(c)) != 0;
+}
+
+// The hint for a line that is only a word other shells use to leave or to
+// get help ("exit", "quit", "help", in any case, with or without ";"), or null.
+const char* bareWordHint(const char* zLine) {
+  while (isSpace(*zLine)) zLine++;
+  const char* zEnd = zLine + std::strlen(zLine);
+  while (zEnd > zLine && isSpace(zEnd[-1])) zEnd--;
+  if (zEnd > zLine && zEnd[-1] == ';') zEnd--;
+  const std::string_view zWord(zLine, static_cast<size_t>(zEnd - zLine));
+  auto is = [&](const char* zName) {
+    return zWord.size() == std::strlen(zName) &&
+           sqlite3_strnicmp(zWord.data(), zName, static_cast<int>(zWord.size())) == 0;
+  };
+  if (is("exit") || is("quit")) return "Use \".quit\" to leave the shell.\n";
+  if (is("help")) return "Use \".help\" for the list of commands.\n";
+  return nullptr;
 }
 
 }  // namespace
@@ -206,18 +227,50 @@ int processInput(ShellContext* p) {
   int state = 0;
   bool bAtEnd = false;
 
+  // Someone at the keyboard, rather than a script, a pipe or a file.
+  const bool bAtKeyboard = p->pIn == nullptr && bStdinIsTty && isatty(STDIN_FILENO) != 0;
+  const bool bEditing = p->pIn == nullptr && lineEditorActive();
+
   while (nErrCount == 0 || !bBailOnError || (p->pIn == nullptr && bStdinIsTty)) {
     std::fflush(p->pOut);
-    zLine = readLine(p->pIn, zLine, nSql > 0);
-    if (zLine == nullptr) {
-      bAtEnd = true;
-      break;
+    if (bEditing) {
+      std::free(zLine);
+      const EditorRead eRead = lineEditorRead(nSql > 0 ? zContPrompt : zMainPrompt,
+                                              std::string_view(zSql, nSql), &zLine);
+      if (eRead == EditorRead::Interrupted) {
+        // Ctrl-C at the prompt also forgets a statement begun on earlier lines.
+        nSql = 0;
+        state = 0;
+        continue;
+      }
+      if (eRead == EditorRead::End) {
+        bAtEnd = true;
+        break;
+      }
+    } else {
+      zLine = readLine(p->pIn, zLine, nSql > 0);
+      if (zLine == nullptr) {
+        bAtEnd = true;
+        break;
+      }
     }
     if (nInterrupts != 0) {
       if (p->pIn != nullptr) break;
       nInterrupts = 0;
+      // The terminal dropped what was typed before the Ctrl-C; drop the
+      // statement begun on earlier lines too.
+      if (bAtKeyboard) {
+        nSql = 0;
+        state = 0;
+      }
     }
     p->iLineNo++;
+    if (bAtKeyboard && nSql == 0) {
+      if (const char* zHint = bareWordHint(zLine)) {
+        std::fputs(zHint, stderr);
+        continue;
+      }
+    }
     if ((state & scanWaitMask) == 0 && isCommandTerminator(zLine) &&
         isCompleteSql(zSql, static_cast<int>(nSql))) {
       std::memcpy(zLine, ";", 2);
@@ -231,6 +284,7 @@ int processInput(ShellContext* p) {
     if (nSql == 0 && (zLine[0] == '.' || zLine[0] == '#')) {
       echoInput(p, zLine);
       if (zLine[0] == '.') {
+        if (bEditing) lineEditorRemember(zLine);
         int rc = runDotCommand(zLine, p);
         if (rc == 2) break;
         if (rc != 0) nErrCount++;
@@ -258,6 +312,7 @@ int processInput(ShellContext* p) {
 
     if (nSql > 0 && isAtSemicolon(state) && sqlite3_complete(zSql)) {
       echoInput(p, zSql);
+      if (bEditing) lineEditorRemember(zSql);
       nErrCount += runSqlChunk(p, zSql, p->pIn, iStartLine);
       nSql = 0;
       if (p->nOnceCount != 0) {
@@ -276,7 +331,12 @@ int processInput(ShellContext* p) {
   }
 
   if (bAtEnd && p->pIn == nullptr && bStdinIsTty) std::printf("\n");
-  if (nSql > 0) {
+  if (nSql > 0 && bAtEnd && bAtKeyboard) {
+    // At the keyboard a statement is run only once it is ended: Ctrl-D after
+    // "delete from t" must not delete every row.
+    std::fflush(stdout);
+    std::fputs("Unfinished statement discarded (a statement ends with \";\").\n", stderr);
+  } else if (nSql > 0) {
     echoInput(p, zSql);
     nErrCount += runSqlChunk(p, zSql, p->pIn, iStartLine);
   }

@@ -18,6 +18,7 @@
 #include "shell/commands/Dispatch.h"
 #include "shell/core/ArgParsers.h"
 #include "shell/app/InputLoop.h"
+#include "shell/app/LineEditor.h"
 #include "shell/core/NestedInput.h"
 #include "shell/core/OpenDatabase.h"
 #include "shell/core/Platform.h"
@@ -534,11 +535,17 @@ int shellMain(int argc, char** argvIn) {
         sqlite3_libversion(), sqlite3_sourceid());
     if (bWarnInMemory) {
       std::printf("Connected to a ");
-      printHighlighted("transient in-memory database");
+      if (colourWanted()) {
+        printHighlighted("transient in-memory database");
+      } else {
+        std::printf("transient in-memory database");
+      }
       std::printf(".\nUse \".open FILENAME\" to reopen on a persistent database.\n");
     }
     data.pIn = nullptr;
+    if (lineEditingWanted()) lineEditorOpen(&data);
     rc = processInput(&data);
+    lineEditorClose();
   } else {
     data.pIn = stdin;
     rc = processInput(&data);

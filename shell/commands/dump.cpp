@@ -1,11 +1,14 @@
 // .dump: the database as an SQL script that rebuilds it.
 #include <sqlite3.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
 
 #include "shell/commands/Commands.h"
 #include "shell/commands/Dump.h"
 #include "shell/core/OpenDatabase.h"
+#include "shell/core/Progress.h"
 #include "shell/core/ShellContext.h"
 #include "shell/exec/Execute.h"
 #include "shell/core/Output.h"
@@ -118,8 +121,19 @@ char** tableColumnNames(ShellContext* p, const char* zTable) {
   return azCol;
 }
 
+// The progress of the dump being written: tables done of those to dump.
+struct DumpProgress {
+  TerminalProgress* pLine = nullptr;
+  sqlite3_int64 nDone = 0;
+  sqlite3_int64 nTotal = 0;
+};
+DumpProgress dumpProgress;
+
 int dumpTableCallback(void* pArg, int nCol, char** azVal, char** /*azCol*/) {
   auto* p = static_cast<ShellContext*>(pArg);
+  if (dumpProgress.pLine != nullptr) {
+    dumpProgress.pLine->update(dumpProgress.nDone++, dumpProgress.nTotal);
+  }
   if (nCol != 3 || azVal == nullptr) return 0;
   const char* zTable = azVal[0];
   const char* zType = azVal[1];
@@ -323,6 +337,21 @@ int doDump(ShellContext* p, int nArg, char** azArg) {
   p->nErrors = 0;
 
   const char* zCond = zLike ? zLike : "true";
+  // Written to a file or a pipe, the dump shows how far it got on a terminal's
+  // standard error; on the terminal itself the script is the progress.
+  const bool bToTerminal = isatty(fileno(p->pOut)) != 0;
+  TerminalProgress progress("tables", !bToTerminal);
+  if (!bToTerminal && isatty(STDERR_FILENO)) {
+    SqlitePtr zCount(checkAlloc(sqlite3_mprintf(
+        "SELECT count(*) FROM sqlite_schema AS o WHERE (%s) AND type=='table' AND sql NOT NULL",
+        zCond)));
+    StmtPtr pCount = prepareStmt(p->db, zCount.get());
+    if (pCount && sqlite3_step(pCount.get()) == SQLITE_ROW) {
+      dumpProgress.nTotal = sqlite3_column_int64(pCount.get(), 0);
+    }
+    dumpProgress.pLine = &progress;
+    dumpProgress.nDone = 0;
+  }
   SqlitePtr zSql(
       checkAlloc(sqlite3_mprintf("SELECT name, type, sql FROM sqlite_schema AS o "
                                  "WHERE (%s) AND type=='table'"
@@ -340,6 +369,8 @@ int doDump(ShellContext* p, int nArg, char** azArg) {
   }
   zSql.reset();
   sqlite3_free(zLike);
+  progress.finish();
+  dumpProgress = DumpProgress{};
 
   if (p->bSchemaWritable) {
     printRaw(p->pOut, "PRAGMA writable_schema=OFF;\n");

@@ -1,6 +1,7 @@
 // .import: loads delimited text from a file or a command into a table.
 #include <sys/stat.h>
 
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -12,6 +13,7 @@
 #include "shell/core/OpenDatabase.h"
 #include "shell/core/ShellContext.h"
 #include "shell/core/Output.h"
+#include "shell/core/Progress.h"
 
 namespace {
 
@@ -304,7 +306,23 @@ int doImport(ShellContext* p, int nArg, char** azArg) {
   sqlite3_stmt* pInsert = pStmt.get();
   const bool bAsciiMode = p->eMode == OutputMode::Ascii;
   RecordFields record(nCol);
+  // A file shows the bytes read of its size; a pipe the rows added so far.
+  sqlite3_int64 nInputSize = 0;
+  if (struct stat st;
+      sCtx.pInput != nullptr && fstat(fileno(sCtx.pInput), &st) == 0 && S_ISREG(st.st_mode)) {
+    nInputSize = st.st_size;
+  }
+  TerminalProgress progress(nInputSize > 0 ? "bytes" : "rows");
   while (sCtx.iTerm != -1) {
+    if (progress.isDue()) {
+      if (nInputSize > 0) {
+        const long nRead = std::ftell(sCtx.pInput);
+        const sqlite3_int64 nUnread = static_cast<sqlite3_int64>(sCtx.nBlock - sCtx.iBlock);
+        progress.update(nRead > nUnread ? nRead - nUnread : 0, nInputSize);
+      } else {
+        progress.update(sCtx.nRowsAdded, 0);
+      }
+    }
     const int iStartLine = sCtx.iLine;
     int rcBind = SQLITE_OK;  // a field the engine cannot take fails the row
     record.n = 0;
@@ -324,6 +342,7 @@ int doImport(ShellContext* p, int nArg, char** azArg) {
         record.add(i, z, n);
       }
       if (i < nCol - 1 && sCtx.iTerm != sCtx.iColSep) {
+        progress.finish();  // the message gets a line of its own
         printConsole(stderr,
                      "%s:%d: expected %d columns but found %d - filling the rest with NULL\n",
                      sCtx.zSourceName, iStartLine, nCol, i + 1);
@@ -337,6 +356,7 @@ int doImport(ShellContext* p, int nArg, char** azArg) {
         xRead(&sCtx);
         i++;
       } while (sCtx.iTerm == sCtx.iColSep);
+      progress.finish();
       printConsole(stderr, "%s:%d: expected %d columns but found %d - extras ignored\n",
                    sCtx.zSourceName, iStartLine, nCol, i);
     }
@@ -350,6 +370,7 @@ int doImport(ShellContext* p, int nArg, char** azArg) {
         if (sqlite3_reset(pInsert) != SQLITE_OK) zError = sqlite3_errmsg(db);
       }
       if (zError) {
+        progress.finish();
         printConsole(stderr, "%s:%d: INSERT failed: %s\n", sCtx.zSourceName, iStartLine, zError);
         sCtx.nRowErrors++;
       } else {
@@ -358,6 +379,7 @@ int doImport(ShellContext* p, int nArg, char** azArg) {
     }
   }
 
+  progress.finish();
   closeImportReader(&sCtx);
   pStmt.reset();
   rc = sCtx.nRowErrors > 0 ? 1 : 0;

@@ -1,0 +1,184 @@
+// Runs the real sqlsh on a pseudo-terminal and drives it like a user would:
+// shared by the tests of the terminal behaviour.
+#pragma once
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sqlite3.h>
+#include <stdlib.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace ptytest {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+// The sqlsh executable: $SQLSH_BIN, else the build tree's shell/sqlsh next
+// to this test's own directory.
+inline std::string shellPath() {
+  if (const char* z = getenv("SQLSH_BIN"); z && *z) return z;
+  std::error_code ec;
+  fs::path self = fs::read_symlink("/proc/self/exe", ec);
+  if (ec) return "";
+  fs::path candidate = self.parent_path().parent_path() / "shell" / "sqlsh";
+  return fs::exists(candidate) ? candidate.string() : "";
+}
+
+class TempDir {
+ public:
+  TempDir() {
+    std::string zTemplate = (fs::temp_directory_path() / "sqlsh-term-XXXXXX").string();
+    std::vector<char> buf(zTemplate.begin(), zTemplate.end());
+    buf.push_back(0);
+    if (mkdtemp(buf.data())) path_ = buf.data();
+  }
+  ~TempDir() {
+    std::error_code ec;
+    if (!path_.empty()) fs::remove_all(path_, ec);
+  }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+inline std::string stripCarriageReturns(const std::string& s) {
+  std::string out;
+  for (char c : s) {
+    if (c != '\r') out += c;
+  }
+  return out;
+}
+
+inline std::string bannerText() {
+  return std::string("SQLite version ") + sqlite3_libversion() + " " +
+         std::string(sqlite3_sourceid()).substr(0, 19) + "\nEnter \".help\" for usage hints.\n";
+}
+
+// Environment settings for the child: a name and its value.
+using EnvSettings = std::vector<std::pair<std::string, std::string>>;
+
+// A child process whose standard streams all go to one pseudo-terminal of
+// 80 columns.  The child sees TERM=dumb (plain line input) unless env says
+// otherwise, and none of NO_COLOR and SQLSH_HISTORY that the caller may have.
+class PtySession {
+ public:
+  PtySession(const std::vector<std::string>& args, const std::string& home,
+             const EnvSettings& env = {}) {
+    master_ = posix_openpt(O_RDWR | O_NOCTTY);
+    if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) return;
+    winsize size{};
+    size.ws_row = 24;
+    size.ws_col = 80;
+    ioctl(master_, TIOCSWINSZ, &size);
+    std::string slaveName = ptsname(master_);
+    std::string exe = shellPath();
+    pid_ = fork();
+    if (pid_ == 0) {
+      setsid();
+      int slave = open(slaveName.c_str(), O_RDWR);  // becomes the controlling terminal
+      if (slave < 0) _exit(126);
+      dup2(slave, 0);
+      dup2(slave, 1);
+      dup2(slave, 2);
+      if (slave > 2) close(slave);
+      close(master_);
+      setenv("HOME", home.c_str(), 1);
+      setenv("TERM", "dumb", 1);
+      unsetenv("NO_COLOR");
+      unsetenv("SQLSH_HISTORY");
+      for (const auto& [name, value] : env) setenv(name.c_str(), value.c_str(), 1);
+      if (chdir(home.c_str()) != 0) _exit(126);
+      std::vector<char*> argv;
+      argv.push_back(const_cast<char*>("sqlsh"));
+      for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+      argv.push_back(nullptr);
+      execv(exe.c_str(), argv.data());
+      _exit(127);
+    }
+  }
+  ~PtySession() {
+    if (pid_ > 0 && !exited_) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+    if (master_ >= 0) close(master_);
+  }
+  bool started() const { return pid_ > 0 && master_ >= 0; }
+  pid_t pid() const { return pid_; }
+
+  // Reads until the output (carriage returns removed) ends with zText, or
+  // until the time is up; returns everything read since the last call.
+  std::string readUntil(const std::string& zText, std::chrono::milliseconds timeout = 10s) {
+    auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (true) {
+      std::string clean = stripCarriageReturns(pending_);
+      if (clean.size() >= zText.size() &&
+          clean.compare(clean.size() - zText.size(), zText.size(), zText) == 0) {
+        pending_.clear();
+        return clean;
+      }
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0 || !readSome(left)) {
+        std::string all = clean;
+        pending_.clear();
+        return all;
+      }
+    }
+  }
+
+  void send(const std::string& zText) {
+    ssize_t n = write(master_, zText.data(), zText.size());
+    ASSERT_EQ(n, static_cast<ssize_t>(zText.size()));
+  }
+
+  // The exit code, or -1 when the process did not end in time or was killed.
+  int waitExit(std::chrono::milliseconds timeout = 10s) {
+    auto deadline = std::chrono::steady_clock::now() + timeout;
+    int status = 0;
+    while (std::chrono::steady_clock::now() < deadline) {
+      readSome(10ms);  // keep the terminal drained
+      if (waitpid(pid_, &status, WNOHANG) == pid_) {
+        exited_ = true;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+      }
+    }
+    return -1;
+  }
+
+ private:
+  bool readSome(std::chrono::milliseconds timeout) {
+    pollfd pfd{master_, POLLIN, 0};
+    int rc = poll(&pfd, 1, static_cast<int>(timeout.count()));
+    if (rc <= 0) return rc == 0;
+    char buf[4096];
+    ssize_t n = read(master_, buf, sizeof buf);
+    if (n <= 0) return false;  // EIO once the child has closed the terminal
+    pending_.append(buf, static_cast<size_t>(n));
+    return true;
+  }
+
+  int master_ = -1;
+  pid_t pid_ = -1;
+  bool exited_ = false;
+  std::string pending_;
+};
+
+#define REQUIRE_SHELL()                                                  \
+  do {                                                                   \
+    if (shellPath().empty()) GTEST_SKIP() << "sqlsh has not been built"; \
+  } while (0)
+
+}  // namespace ptytest
