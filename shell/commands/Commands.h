@@ -40,6 +40,13 @@ int doDump(ShellContext* p, int nArg, char** azArg);
 // import (import.cpp)
 int doImport(ShellContext* p, int nArg, char** azArg);
 
+// safe mode: .auth, .nonce (safemode.cpp)
+int doAuth(ShellContext* p, int nArg, char** azArg);
+int doNonce(ShellContext* p, int nArg, char** azArg);
+
+// statement parameters: .parameter (parameter.cpp)
+int doParameter(ShellContext* p, int nArg, char** azArg);
+
 // connection and file commands (connection.cpp)
 int doExit(ShellContext* p, int nArg, char** azArg);
 int doQuit(ShellContext* p, int nArg, char** azArg);
