@@ -1,11 +1,15 @@
-// The .timer line printed around each SQL chunk.
+// The .timer line printed around each SQL chunk, and the -stats report.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <regex>
 #include <string>
+#include <vector>
 
 #include "shell/core/ShellContext.h"
 #include "shell/exec/Timer.h"
+#include "tests/unit/shell_process.h"
 
 namespace {
 
@@ -37,6 +41,58 @@ TEST(Timer, PrintsOneLineOnlyWhenOn) {
   std::snprintf(zExpect, sizeof zExpect, "Run Time: real %.3f user %f sys %f\n", real, user, sys);
   EXPECT_EQ(s, zExpect);
   EXPECT_EQ(timedOutput(0), "");
+}
+
+}  // namespace
+
+// The run-time line around each chunk of SQL, and the statistics after each
+// statement, as the real shell prints them.
+namespace {
+
+TEST(TimerInShell, OneRunTimeLinePerChunkAlsoForAFailingOneButNoneForDotCommands) {
+  ASSERT_FALSE(shell_process::shellPath().empty()) << "sqlsh is not built";
+  shell_process::TempDir dir;
+  auto r = shell_process::runShell({":memory:"},
+                                   "SELECT 1;\n.timer on\nSELECT 2; SELECT 3;\n.print dot\n"
+                                   "SELECT * FROM nowhere;\nSELECT 4;\n.timer off\nSELECT 5;\n",
+                                   dir.path(), dir.path());
+  const std::string zRun = R"(Run Time: real \d+\.\d{3} user \d+\.\d{6} sys \d+\.\d{6}\n)";
+  EXPECT_TRUE(std::regex_match(
+      r.zOut, std::regex("1\n2\n3\n" + zRun + "dot\n" + zRun + "4\n" + zRun + "5\n")))
+      << r.zOut;
+  EXPECT_EQ(r.zErr, "Parse error near line 5: no such table: nowhere\n");
+  EXPECT_EQ(r.iStatus, 1);
+}
+
+TEST(StatsInShell, StatsOptionReportsAfterEveryStatement) {
+  ASSERT_FALSE(shell_process::shellPath().empty()) << "sqlsh is not built";
+  shell_process::TempDir dir;
+  auto r = shell_process::runShell({"-stats", ":memory:"},
+                                   "SELECT 1; SELECT 2;\n.stats off\n"
+                                   "SELECT 3;\n.stats\n",
+                                   dir.path(), dir.path());
+  const std::regex label(R"(([A-Z][A-Za-z /]+:) +-?\d.*)");
+  std::vector<std::string> azShape;
+  std::string zLine;
+  for (char c : r.zOut) {
+    if (c != '\n') {
+      zLine += c;
+      continue;
+    }
+    std::smatch m;
+    azShape.push_back(std::regex_match(zLine, m, label) ? m[1].str() : zLine);
+    zLine.clear();
+  }
+  // Each report: 5 global lines, 11 of the connection, 7 of the statement.
+  auto first = std::find(azShape.begin(), azShape.end(), "Memory Used:");
+  ASSERT_NE(first, azShape.end()) << r.zOut;
+  EXPECT_EQ(azShape.front(), "1");
+  EXPECT_EQ(azShape[24], "2");
+  EXPECT_EQ(azShape[48], "3");
+  EXPECT_EQ(azShape[49], "Memory Used:");
+  EXPECT_EQ(azShape.size(), 49u + 5 + 11);
+  EXPECT_EQ(std::count(azShape.begin(), azShape.end(), "Number of times run:"), 2);
+  EXPECT_EQ(r.iStatus, 0);
 }
 
 }  // namespace
