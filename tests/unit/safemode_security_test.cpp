@@ -318,7 +318,7 @@ class SafeModeBoundary : public testing::TestWithParam<Row> {};
 
 TEST_P(SafeModeBoundary, RefusesAndLeavesNoTrace) {
   const Row& r = GetParam();
-  ASSERT_FALSE(shell_process::shellPath().empty()) << "sqlsh is not built";
+  if (shell_process::shellPath().empty()) GTEST_SKIP() << "sqlsh has not been built";
   if (std::string zMissing = missingFeature(r); !zMissing.empty()) GTEST_SKIP() << zMissing;
 
   TempDir work;
