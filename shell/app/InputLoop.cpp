@@ -215,6 +215,9 @@ int processInput(ShellContext* p) {
                  maxInputDepth, p->iLineNo);
     return 1;
   }
+  // Nested input (.read) runs in safe mode from its first line: a .nonce
+  // lifts the command that reads it, not the first command read.
+  if (p->nInputDepth > 0) p->bSafeActive = p->bSafePersistent;
   p->nInputDepth++;
   p->iLineNo = 0;
 
@@ -339,6 +342,7 @@ int processInput(ShellContext* p) {
   } else if (nSql > 0) {
     echoInput(p, zSql);
     nErrCount += runSqlChunk(p, zSql, p->pIn, iStartLine);
+    p->bSafeActive = p->bSafePersistent;
   }
   std::free(zSql);
   std::free(zLine);

@@ -155,6 +155,8 @@ int runCommandSql(ShellContext* p, const char* zSql, const char* zNoTextFormat, 
   openDatabase(p, 0);
   char* zErrMsg = nullptr;
   int rc = runStatements(p, zSql, &zErrMsg);
+  // As after every chunk of SQL, a safe mode lifted by .nonce is back on.
+  p->bSafeActive = p->bSafePersistent;
   *pbFailed = false;
   if (zErrMsg != nullptr) {
     printConsole(stderr, "Error: %s\n", zErrMsg);

@@ -46,6 +46,13 @@ int doSha3sum(ShellContext* p, int nArg, char** azArg);
 // import (import.cpp)
 int doImport(ShellContext* p, int nArg, char** azArg);
 
+// safe mode: .auth, .nonce (safemode.cpp)
+int doAuth(ShellContext* p, int nArg, char** azArg);
+int doNonce(ShellContext* p, int nArg, char** azArg);
+
+// statement parameters: .parameter (parameter.cpp)
+int doParameter(ShellContext* p, int nArg, char** azArg);
+
 // connection and file commands (connection.cpp)
 int doBackup(ShellContext* p, int nArg, char** azArg);  // also .save
 int doCd(ShellContext* p, int nArg, char** azArg);

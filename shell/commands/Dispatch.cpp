@@ -21,7 +21,7 @@ constexpr MatchRule X = MatchRule::Exact;
 // earliest command it abbreviates.  Commands sharing a handler have one row
 // per word.  Rows without a handler are commands not present in this build.
 const DotCommandRow dispatchOrder[] = {
-    {"auth", 1, P, nullptr},
+    {"auth", 1, P, doAuth},
     {"backup", 3, P, doBackup},
     {"save", 3, P, doBackup},
     {"bail", 3, P, doBail},
@@ -51,13 +51,13 @@ const DotCommandRow dispatchOrder[] = {
     {"load", 1, P, doLoad},
     {"log", 1, P, doLog},
     {"mode", 1, P, doMode},
-    {"nonce", 0, X, nullptr},
+    {"nonce", 0, X, doNonce},
     {"nullvalue", 1, P, doNullvalue},
     {"open", 2, P, doOpen},
     {"output", 1, P, doOutput},
     {"once", 1, P, doOutput},
     {"excel", 0, X, doOutput},
-    {"parameter", 3, P, nullptr},
+    {"parameter", 3, P, doParameter},
     {"print", 3, P, doPrint},
     {"progress", 3, P, doProgress},
     {"prompt", 1, P, doPrompt},
@@ -165,7 +165,13 @@ int runDotCommand(char* zLine, ShellContext* p) {
   } else {
     rc = reportUnknownCommand(azArg[0]);
   }
-  if (rc & dotSkipEndSteps) return rc & ~dotSkipEndSteps;
+  if (rc & dotSkipEndSteps) {
+    // A handler that ends early still re-arms safe mode, or a lifted safe
+    // mode would outlast a failing command; only .nonce itself leaves it
+    // lifted, for the next command.
+    if (pRow == nullptr || pRow->xHandler != doNonce) p->bSafeActive = p->bSafePersistent;
+    return rc & ~dotSkipEndSteps;
+  }
 
   if (p->nOnceCount != 0 && --p->nOnceCount == 0) restoreOutput(p);
   p->bSafeActive = p->bSafePersistent;

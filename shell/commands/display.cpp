@@ -10,6 +10,7 @@
 #include "shell/core/ShellContext.h"
 #include "shell/exec/Execute.h"
 #include "shell/core/Output.h"
+#include "shell/exec/Stats.h"
 #include "shell/exec/Timer.h"
 
 namespace {
@@ -296,8 +297,7 @@ int doStats(ShellContext* p, int nArg, char** azArg) {
     return 0;
   }
   if (nArg == 1) {
-    // The immediate statistics display belongs to the statistics module; it
-    // is called from here once that module provides it.
+    displayStats(p->db, p, 0);
     return 0;
   }
   return usage("Usage: .stats ?on|off|stmt|vmstep?\n");

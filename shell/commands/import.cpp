@@ -11,6 +11,7 @@
 #include "shell/commands/ImportReader.h"
 #include "shell/core/ArgParsers.h"
 #include "shell/core/OpenDatabase.h"
+#include "shell/core/SafeMode.h"
 #include "shell/core/ShellContext.h"
 #include "shell/core/Output.h"
 #include "shell/core/Progress.h"
@@ -171,8 +172,8 @@ struct RecordFields {
 }  // namespace
 
 int doImport(ShellContext* p, int nArg, char** azArg) {
-  // Safe mode refuses this command before anything else is looked at:
-  // rejectInSafeMode(p, "cannot run .import in safe mode").
+  // Safe mode refuses this command before anything else is looked at.
+  rejectInSafeMode(p, "cannot run .import in safe mode");
   ImportReader sCtx{};
   ReaderGuard guard{&sCtx};
   const char* zFile = nullptr;

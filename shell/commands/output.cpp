@@ -6,6 +6,7 @@
 #include "shell/commands/Commands.h"
 #include "shell/commands/Dispatch.h"
 #include "shell/core/Redirect.h"
+#include "shell/core/SafeMode.h"
 #include "shell/core/ShellContext.h"
 #include "shell/core/Output.h"
 
@@ -20,8 +21,8 @@ int reportWithHelp(ShellContext* p, const char* zFormat, const char* zWord, cons
 }  // namespace
 
 int doOutput(ShellContext* p, int nArg, char** azArg) {
-  // Safe mode refuses this command here ("cannot run .%s in safe mode") once
-  // the safe-mode module provides rejectInSafeMode.
+  // Safe mode refuses this command before anything is looked at.
+  rejectInSafeMode(p, "cannot run .%s in safe mode", azArg[0]);
   const char* zCmd = azArg[0];
   const int nCmd = textLength(zCmd);
   char cViewer = 0;

@@ -218,6 +218,13 @@ constexpr sqlite3_int64 nMaxHexImage = 0x7fff0000;
 // ---------------------------------------------------------------------------
 
 void openDatabase(ShellContext* p, int openFlags) {
+  // On every way out, a fallback connection included, the connection gets
+  // the authorizer it should carry (the safe-mode one while safe mode is on).
+  struct AuthorizerOnReturn {
+    ShellContext* p;
+    AuthChoice eChoice;
+    ~AuthorizerOnReturn() { installAuthorizer(p, eChoice); }
+  } onReturn{p, p->db == nullptr ? AuthChoice::Fresh : AuthChoice::Keep};
   if (p->db == nullptr) {
     const char* zName = p->pConn->zFilename;
     const char* zOpen = zName ? zName : "";
@@ -281,9 +288,6 @@ void openDatabase(ShellContext* p, int openFlags) {
         sqlite3_file_control(p->db, "main", SQLITE_FCNTL_SIZE_LIMIT, &p->nMaxDbSize);
       }
     }
-  }
-  if (p->bSafePersistent && p->db != nullptr) {
-    sqlite3_set_authorizer(p->db, safeModeAuthorizer, p);
   }
 }
 
@@ -401,7 +405,16 @@ unsigned char* readHexDump(ShellContext* p, int* pnData) {
   return nullptr;
 }
 
+namespace {
+BeforeCloseHook xBeforeClose = nullptr;
+}  // namespace
+
+void setBeforeCloseHook(BeforeCloseHook xHook) {
+  xBeforeClose = xHook;
+}
+
 void closeConnection(sqlite3* db) {
+  if (xBeforeClose != nullptr && db != nullptr) xBeforeClose(db);
   int rc = sqlite3_close(db);
   if (rc) {
     printConsole(stderr, "Error: sqlite3_close() returns %d: %s\n", rc, sqlite3_errmsg(db));

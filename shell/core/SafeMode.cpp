@@ -1,3 +1,5 @@
+// Safe mode's refusal, the authorizer that enforces it and the tracing
+// authorizer of `.auth on`.
 #include "shell/core/SafeMode.h"
 
 #include <sqlite3.h>
@@ -16,6 +18,54 @@ constexpr const char* safeModeDeniedFunctions[] = {
     "edit", "fts3_tokenizer", "load_extension", "readfile", "writefile", "zipfile", "zipfile_cds",
 };
 
+// Table-valued functions that read the file system.  They reach the
+// authorizer as reads of a table, not as function calls.
+constexpr const char* safeModeDeniedTables[] = {"fsdir"};
+
+// The authorizer action codes 1 to 33 by their published names.
+constexpr const char* authActionNames[] = {
+    "",  // 0 has no name
+    "CREATE_INDEX",
+    "CREATE_TABLE",
+    "CREATE_TEMP_INDEX",
+    "CREATE_TEMP_TABLE",
+    "CREATE_TEMP_TRIGGER",
+    "CREATE_TEMP_VIEW",
+    "CREATE_TRIGGER",
+    "CREATE_VIEW",
+    "DELETE",
+    "DROP_INDEX",
+    "DROP_TABLE",
+    "DROP_TEMP_INDEX",
+    "DROP_TEMP_TABLE",
+    "DROP_TEMP_TRIGGER",
+    "DROP_TEMP_VIEW",
+    "DROP_TRIGGER",
+    "DROP_VIEW",
+    "INSERT",
+    "PRAGMA",
+    "READ",
+    "SELECT",
+    "TRANSACTION",
+    "UPDATE",
+    "ATTACH",
+    "DETACH",
+    "ALTER_TABLE",
+    "REINDEX",
+    "ANALYZE",
+    "CREATE_VTABLE",
+    "DROP_VTABLE",
+    "FUNCTION",
+    "SAVEPOINT",
+    "RECURSIVE",
+};
+static_assert(sizeof(authActionNames) / sizeof(authActionNames[0]) == 34);
+
+// The connection on which `.auth on` installed the tracer, if any.  Only
+// compared, never used: a connection opened later at the same address is
+// told apart by AuthChoice::Fresh.
+sqlite3* dbTraced = nullptr;
+
 }  // namespace
 
 void rejectInSafeMode(ShellContext* p, const char* zFormat, ...) {
@@ -32,7 +82,6 @@ void rejectInSafeMode(ShellContext* p, const char* zFormat, ...) {
 
 int safeModeAuthorizer(void* pCtx, int eAction, const char* zA1, const char* zA2, const char* zA3,
                        const char* zA4) {
-  (void)zA1;
   (void)zA3;
   (void)zA4;
   auto* p = static_cast<ShellContext*>(pCtx);
@@ -47,8 +96,68 @@ int safeModeAuthorizer(void* pCtx, int eAction, const char* zA1, const char* zA2
         }
       }
       break;
+    case SQLITE_READ:
+      for (const char* zName : safeModeDeniedTables) {
+        if (zA1 != nullptr && sqlite3_stricmp(zA1, zName) == 0) {
+          rejectInSafeMode(p, "cannot use the %s() function in safe mode", zName);
+        }
+      }
+      break;
     default:
       break;
   }
   return SQLITE_OK;
+}
+
+const char* authActionName(int eAction) {
+  constexpr int nNames = static_cast<int>(sizeof(authActionNames) / sizeof(authActionNames[0]));
+  return (eAction >= 0 && eAction < nNames) ? authActionNames[eAction] : "";
+}
+
+int traceAuthorizer(void* pCtx, int eAction, const char* zA1, const char* zA2, const char* zA3,
+                    const char* zA4) {
+  auto* p = static_cast<ShellContext*>(pCtx);
+  FILE* out = p->pOut;
+  printConsole(out, "authorizer: %s", authActionName(eAction));
+  for (const char* zArg : {zA1, zA2, zA3, zA4}) {
+    std::fputc(' ', out);
+    if (zArg != nullptr) {
+      writeCString(out, zArg);
+    } else {
+      std::fputs("NULL", out);
+    }
+  }
+  std::fputc('\n', out);
+  if (p->bSafeActive) safeModeAuthorizer(pCtx, eAction, zA1, zA2, zA3, zA4);
+  return SQLITE_OK;
+}
+
+void installAuthorizer(ShellContext* p, AuthChoice eChoice) {
+  sqlite3* db = p->db;
+  if (db == nullptr) return;
+  switch (eChoice) {
+    case AuthChoice::Trace:
+      dbTraced = db;
+      sqlite3_set_authorizer(db, traceAuthorizer, p);
+      return;
+    case AuthChoice::Plain:
+      if (dbTraced == db) dbTraced = nullptr;
+      if (p->bSafePersistent) {
+        sqlite3_set_authorizer(db, safeModeAuthorizer, p);
+      } else {
+        sqlite3_set_authorizer(db, nullptr, nullptr);
+      }
+      return;
+    case AuthChoice::Fresh:
+      if (dbTraced == db) dbTraced = nullptr;
+      break;
+    case AuthChoice::Keep:
+      break;
+  }
+  if (!p->bSafePersistent) return;
+  if (dbTraced == db) {
+    sqlite3_set_authorizer(db, traceAuthorizer, p);
+  } else {
+    sqlite3_set_authorizer(db, safeModeAuthorizer, p);
+  }
 }

@@ -2,6 +2,8 @@
 // enforce and trace what the engine is asked to do.
 #pragma once
 
+#include <sqlite3.h>
+
 struct ShellContext;
 
 // In safe mode (bSafeActive), prints "line N: " and the formatted message on
@@ -12,3 +14,25 @@ void rejectInSafeMode(ShellContext* p, const char* zFormat, ...);
 // reach outside the database, by ending the process.  Always returns SQLITE_OK.
 int safeModeAuthorizer(void* pCtx, int eAction, const char* zA1, const char* zA2, const char* zA3,
                        const char* zA4);
+
+// The authorizer of `.auth on`: writes one line per request to pOut, e.g.
+//   authorizer: READ "t1" "a" "main" NULL
+// and applies the safe-mode rules while safe mode is in force.  Returns SQLITE_OK.
+int traceAuthorizer(void* pCtx, int eAction, const char* zA1, const char* zA2, const char* zA3,
+                    const char* zA4);
+
+// The published name of an authorizer action code without its "SQLITE_"
+// prefix ("CREATE_INDEX" for 1 to "RECURSIVE" for 33); "" for any other code.
+const char* authActionName(int eAction);
+
+// Which authorizer a connection of the shell carries.  The tracer of
+// `.auth on` stays with the connection it was chosen for; otherwise a
+// connection carries the safe-mode authorizer when safe mode was requested for
+// the run, and none else.
+enum class AuthChoice {
+  Keep,   // any connection: install again what it should carry (safe mode only)
+  Fresh,  // a connection just opened: it inherits no earlier `.auth on`
+  Trace,  // `.auth on`
+  Plain,  // `.auth off`
+};
+void installAuthorizer(ShellContext* p, AuthChoice eChoice);

@@ -11,6 +11,7 @@
 #include "shell/exec/Expert.h"
 #include "shell/core/Output.h"
 #include "shell/exec/Parameters.h"
+#include "shell/exec/Stats.h"
 
 namespace {
 
@@ -31,10 +32,6 @@ int runAdvisor(ShellContext* p, const char* zSql, char** pzErrMsg) {
   }
   return rc != SQLITE_OK ? rc : rcClose;
 }
-
-// Statistics after each statement (.stats).  Nothing is shown until the
-// statistics display exists.
-void showStatementStats(ShellContext* /*p*/) {}
 
 // Prints the plan of zStmtSql as a tree (and, in full mode, its bytecode) before
 // the statement runs.  Returns the statement to run: the same one, or, when the
@@ -176,7 +173,7 @@ int runStatements(ShellContext* p, const char* zSql, char** pzErrMsg) {
     clearExplainIndent(p);
     planRender(p);
 
-    if (p->eStatsMode != 0) showStatementStats(p);
+    if (p->eStatsMode != 0) displayStats(db, p, 0);
     // Scan statistics (.scanstats) have no source in this engine build.
 
     int rcFinalize = sqlite3_finalize(pStmt);

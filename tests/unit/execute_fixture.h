@@ -9,6 +9,7 @@
 
 #include "shell/core/ShellContext.h"
 #include "shell/exec/Execute.h"
+#include "shell/exec/Parameters.h"
 
 class ShellRun : public testing::Test {
  protected:
@@ -36,6 +37,8 @@ class ShellRun : public testing::Test {
     setInsertTable(&s, nullptr);
     planClear(&s);
     clearExplainIndent(&s);
+    // The parameter lookup may still be prepared on the connection.
+    releaseParameterLookup(s.db);
     sqlite3_close(s.db);
   }
 
