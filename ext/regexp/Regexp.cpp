@@ -444,6 +444,245 @@ void collectPrefix(RegexProgram* p) {
   }
 }
 
+// Whether the class instruction at x (RX_SET or RX_NOTSET) accepts the character c (not the end).
+inline bool classHolds(const RegexOp* aCode, const int* aOperand, unsigned x, unsigned c) {
+  auto nSet = static_cast<unsigned>(aOperand[x]);
+  bool bHit = false;
+  for (unsigned j = 1; j < nSet && !bHit; j++) {
+    auto v = static_cast<unsigned>(aOperand[x + j]);
+    if (aCode[x + j] == RegexOp::RX_SETCHAR) {
+      bHit = (c == v);
+    } else {
+      bHit = (v <= c && c <= static_cast<unsigned>(aOperand[x + j + 1]));
+      j++;
+    }
+  }
+  return bHit != (aCode[x] == RegexOp::RX_NOTSET);
+}
+
+// Whether the character-reading instruction at x accepts the character c (not the end).
+bool readerHolds(const RegexProgram* p, unsigned x, unsigned c) {
+  switch (p->aCode[x]) {
+    case RegexOp::RX_CHAR:
+      return static_cast<unsigned>(p->aOperand[x]) == c;
+    case RegexOp::RX_ANY:
+    case RegexOp::RX_ANYSTAR:
+      return true;
+    case RegexOp::RX_WORD:
+      return isWordChar(c);
+    case RegexOp::RX_NOTWORD:
+      return !isWordChar(c);
+    case RegexOp::RX_DIGIT:
+      return isDigitChar(c);
+    case RegexOp::RX_NOTDIGIT:
+      return !isDigitChar(c);
+    case RegexOp::RX_SPACE:
+      return isSpaceChar(c);
+    case RegexOp::RX_NOTSPACE:
+      return !isSpaceChar(c);
+    case RegexOp::RX_SET:
+    case RegexOp::RX_NOTSET:
+      return classHolds(p->aCode, p->aOperand, x, c);
+    default:
+      return false;
+  }
+}
+
+// Marks in aByte the first bytes of the subject characters that the reading instruction at x
+// accepts.  ASCII bytes are tried one by one (folded as the matcher folds them).  A character
+// from 0x80 up starts with a byte from 0x80 up: a valid character only with its own lead byte
+// (overlong forms decode to U+FFFD), anything else, U+FFFD included, with any of them.  So the
+// bytes from 0x80 up are marked either as exact lead bytes or all together, never as lone
+// continuation bytes: a scan that stops at a marked byte stops where a character begins.
+void markFirstBytes(const RegexProgram* p, unsigned x, bool* aByte) {
+  bool bFold = p->xReadChar == readCharFolded;
+  for (unsigned b = 1; b < 0x80; b++) {
+    if (readerHolds(p, x, bFold ? foldAscii(b) : b)) aByte[b] = true;
+  }
+  bool bAllHigh = false;
+  switch (p->aCode[x]) {
+    case RegexOp::RX_CHAR: {
+      auto c = static_cast<unsigned>(p->aOperand[x]);
+      if (c < 0x80) break;
+      if (c == kReplacement || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
+        bAllHigh = true;
+      } else if (c < 0x800) {
+        aByte[0xC0 | (c >> 6)] = true;
+      } else if (c < 0x10000) {
+        aByte[0xE0 | (c >> 12)] = true;
+      } else {
+        aByte[0xF0 | (c >> 18)] = true;
+      }
+      break;
+    }
+    case RegexOp::RX_SET: {
+      auto nSet = static_cast<unsigned>(p->aOperand[x]);
+      for (unsigned j = 1; j < nSet; j++) {
+        // A member or the high end of a range from 0x80 up: any non-ASCII character may do.
+        if (static_cast<unsigned>(p->aOperand[x + j]) >= 0x80) bAllHigh = true;
+      }
+      break;
+    }
+    case RegexOp::RX_ANY:
+    case RegexOp::RX_ANYSTAR:
+    case RegexOp::RX_NOTWORD:
+    case RegexOp::RX_NOTDIGIT:
+    case RegexOp::RX_NOTSPACE:
+    case RegexOp::RX_NOTSET:
+      bAllHigh = true;
+      break;
+    default:
+      break;
+  }
+  if (bAllHigh) std::fill(aByte + 0x80, aByte + 0x100, true);
+}
+
+struct FreeDeleter {
+  void operator()(void* p) const { sqlite3_free(p); }
+};
+
+// The bytes that can begin a match after the leading RX_ANYSTAR: the reading instructions
+// reachable from instruction 1 without reading a character.  Zero-width tests on the way
+// (word boundary, start of subject) are passed as if they held, which only adds bytes; '$'
+// holds at the end alone, which the matcher always visits.  Reaching RX_ACCEPT that way
+// means a match may begin anywhere: no table then.
+void collectFirstBytes(RegexProgram* p) {
+  p->bFirstByteSkip = false;
+  std::fill(std::begin(p->aFirstByte), std::end(p->aFirstByte), false);
+  if (p->nInstr < 2 || p->aCode[0] != RegexOp::RX_ANYSTAR) return;
+  auto nInstr = static_cast<size_t>(p->nInstr);
+  // A work list and a visited mark per instruction; every instruction enters the list once.
+  std::unique_ptr<int, FreeDeleter> aWork(
+      static_cast<int*>(sqlite3_malloc64(sizeof(int) * nInstr + nInstr)));
+  if (!aWork) return;  // only a shortcut is lost
+  int* aStack = aWork.get();
+  auto* aSeen = reinterpret_cast<unsigned char*>(aStack + nInstr);
+  std::memset(aSeen, 0, nInstr);
+  size_t nStack = 0;
+  auto push = [&](int x) {
+    if (x >= 0 && static_cast<size_t>(x) < nInstr && !aSeen[x]) {
+      aSeen[x] = 1;
+      aStack[nStack++] = x;
+    }
+  };
+  push(1);
+  while (nStack > 0) {
+    int x = aStack[--nStack];
+    switch (p->aCode[x]) {
+      case RegexOp::RX_ACCEPT:
+        std::fill(std::begin(p->aFirstByte), std::end(p->aFirstByte), false);
+        return;
+      case RegexOp::RX_SPLIT:
+        push(x + 1);
+        push(x + p->aOperand[x]);
+        break;
+      case RegexOp::RX_JUMP:
+        push(x + p->aOperand[x]);
+        break;
+      case RegexOp::RX_BOUNDARY:
+      case RegexOp::RX_ATSTART:
+        push(x + 1);
+        break;
+      case RegexOp::RX_ANYSTAR:
+        markFirstBytes(p, static_cast<unsigned>(x), p->aFirstByte);
+        push(x + 1);
+        break;
+      case RegexOp::RX_CHAR:
+        if (p->aOperand[x] != 0) markFirstBytes(p, static_cast<unsigned>(x), p->aFirstByte);
+        break;
+      case RegexOp::RX_SETCHAR:
+      case RegexOp::RX_SETRANGE:
+        break;  // never reached but through their class
+      default:
+        markFirstBytes(p, static_cast<unsigned>(x), p->aFirstByte);
+        break;
+    }
+  }
+  // A table that holds every byte would only cost a look-up per character.
+  p->bFirstByteSkip = std::find(std::begin(p->aFirstByte) + 1, std::end(p->aFirstByte), false) !=
+                      std::end(p->aFirstByte);
+}
+
+// Literal bytes that every match contains: the longest run of RX_CHAR instructions that
+// every path from the start to RX_ACCEPT walks through from its first to its last.  Control
+// only moves to the next instruction or along RX_SPLIT / RX_JUMP (class members are skipped
+// by their class), so a run qualifies when no jump lands inside it past its first
+// instruction and no forward jump from before it lands beyond it.  Only for case-sensitive
+// programs, and only when no prefix already gives the same check.
+void collectNeeded(RegexProgram* p) {
+  p->nNeeded = 0;
+  if (p->xReadChar != readCharPlain || p->nPrefix > 0 || p->nInstr < 2) return;
+  auto nInstr = static_cast<size_t>(p->nInstr);
+  // aTarget[x]: some jump lands on x.  The furthest forward target of jumps from before x
+  // is kept while walking.
+  std::unique_ptr<unsigned char, FreeDeleter> aTargetOwner(
+      static_cast<unsigned char*>(sqlite3_malloc64(nInstr)));
+  if (!aTargetOwner) return;
+  unsigned char* aTarget = aTargetOwner.get();
+  std::memset(aTarget, 0, nInstr);
+  for (size_t x = 0; x < nInstr; x++) {
+    if (p->aCode[x] == RegexOp::RX_SPLIT || p->aCode[x] == RegexOp::RX_JUMP) {
+      aTarget[x + p->aOperand[x]] = 1;
+    }
+  }
+  auto isLiteral = [&](size_t x) {
+    if (p->aCode[x] != RegexOp::RX_CHAR) return false;
+    auto c = static_cast<unsigned>(p->aOperand[x]);
+    return c != 0 && c != kReplacement && c <= 0x10FFFF && !(c >= 0xD800 && c <= 0xDFFF);
+  };
+  long iFurthest = -1;  // furthest forward target of jumps from before the current position
+  size_t x = 0;
+  while (x < nInstr) {
+    if (!isLiteral(x)) {
+      if (p->aCode[x] == RegexOp::RX_SPLIT || p->aCode[x] == RegexOp::RX_JUMP) {
+        iFurthest = std::max(iFurthest, static_cast<long>(x) + p->aOperand[x]);
+      }
+      x++;
+      continue;
+    }
+    // A run from x: it ends before the next non-literal or the next landing place.
+    size_t iFirst = x;
+    long iBypass = iFurthest;
+    size_t iEnd = x + 1;
+    while (iEnd < nInstr && isLiteral(iEnd) && !aTarget[iEnd]) iEnd++;
+    x = iEnd;
+    if (iBypass >= static_cast<long>(iEnd)) continue;  // a jump over the run (or into it)
+    unsigned char aRun[sizeof(p->aNeeded)];
+    int nRun = 0;
+    for (size_t k = iFirst; k < iEnd; k++) {
+      auto c = static_cast<unsigned>(p->aOperand[k]);
+      unsigned char aEnc[4];
+      int nEnc;
+      if (c < 0x80) {
+        aEnc[0] = static_cast<unsigned char>(c);
+        nEnc = 1;
+      } else if (c < 0x800) {
+        aEnc[0] = static_cast<unsigned char>(0xC0 | (c >> 6));
+        aEnc[1] = static_cast<unsigned char>(0x80 | (c & 0x3F));
+        nEnc = 2;
+      } else if (c < 0x10000) {
+        aEnc[0] = static_cast<unsigned char>(0xE0 | (c >> 12));
+        aEnc[1] = static_cast<unsigned char>(0x80 | ((c >> 6) & 0x3F));
+        aEnc[2] = static_cast<unsigned char>(0x80 | (c & 0x3F));
+        nEnc = 3;
+      } else {
+        aEnc[0] = static_cast<unsigned char>(0xF0 | (c >> 18));
+        aEnc[1] = static_cast<unsigned char>(0x80 | ((c >> 12) & 0x3F));
+        aEnc[2] = static_cast<unsigned char>(0x80 | ((c >> 6) & 0x3F));
+        aEnc[3] = static_cast<unsigned char>(0x80 | (c & 0x3F));
+        nEnc = 4;
+      }
+      if (nRun + nEnc > static_cast<int>(sizeof(aRun))) break;
+      std::memcpy(aRun + nRun, aEnc, nEnc);
+      nRun += nEnc;
+    }
+    if (nRun > p->nNeeded) {
+      std::memcpy(p->aNeeded, aRun, nRun);
+      p->nNeeded = nRun;
+    }
+  }
+}
+
 // ---------------------------------------------------------------------------------------------
 // Matcher
 
@@ -469,13 +708,30 @@ int runProgram(const RegexProgram* p, const unsigned char* z, size_t n, size_t i
                unsigned cPrevStart, StateSet* pCur, StateSet* pNext) {
   const RegexOp* aCode = p->aCode;
   const int* aOperand = p->aOperand;
+  const bool* aFirstByte = p->bFirstByteSkip ? p->aFirstByte : nullptr;
   unsigned c = cPrevStart;
   unsigned cPrev;
   pNext->clear();
   pNext->add(0);
   while (c != 0 && pNext->nState > 0) {
+    if (aFirstByte && pNext->nState == 1) {
+      // Only the leading any-run is alive (it is always state 0 and always survives): no
+      // match can begin before the next byte of the table.  The end is always visited.
+      size_t i = iPos;
+      while (i < n && !aFirstByte[z[i]]) i++;
+      if (i != iPos) {
+        iPos = i;
+        // The skipped character before the new position: an ASCII byte is a character of
+        // its own; any other byte ends a non-ASCII character, which is no word character.
+        c = z[i - 1] < 0x80 ? z[i - 1] : kReplacement;
+      }
+    }
     cPrev = c;
-    c = decodeAt(z, n, &iPos);
+    if (iPos < n && z[iPos] < 0x80) {
+      c = z[iPos++];
+    } else {
+      c = decodeAt(z, n, &iPos);
+    }
     if constexpr (bFold) c = foldAscii(c);
     std::swap(pCur, pNext);
     pNext->clear();
@@ -530,23 +786,10 @@ int runProgram(const RegexProgram* p, const unsigned char* z, size_t n, size_t i
         case RegexOp::RX_ACCEPT:
           return 1;
         case RegexOp::RX_SET:
-        case RegexOp::RX_NOTSET: {
-          if (c == 0) break;  // the end is in no class, nor in a negated one
-          unsigned nSet = static_cast<unsigned>(aOperand[x]);
-          bool bHit = false;
-          for (unsigned j = 1; j < nSet && !bHit; j++) {
-            unsigned v = static_cast<unsigned>(aOperand[x + j]);
-            if (aCode[x + j] == RegexOp::RX_SETCHAR) {
-              bHit = (c == v);
-            } else {
-              bHit = (v <= c && c <= static_cast<unsigned>(aOperand[x + j + 1]));
-              j++;
-            }
-          }
-          if (aCode[x] == RegexOp::RX_NOTSET) bHit = !bHit;
-          if (bHit) pNext->add(x + aOperand[x]);
+        case RegexOp::RX_NOTSET:
+          // The end is in no class, nor in a negated one.
+          if (c != 0 && classHolds(aCode, aOperand, x, c)) pNext->add(x + aOperand[x]);
           break;
-        }
         case RegexOp::RX_SETCHAR:
         case RegexOp::RX_SETRANGE:
           break;  // only read through their class
@@ -603,6 +846,8 @@ const char* compileRegex(std::string_view zPattern, bool bNoCase, RegexProgramPt
   p->iPos = p->nLen = 0;
   if (p->zCompileErr) return p->zCompileErr;
   collectPrefix(p.get());
+  collectFirstBytes(p.get());
+  collectNeeded(p.get());
   *pOut = std::move(p);
   return nullptr;
 }
@@ -620,8 +865,12 @@ int matchRegex(RegexProgram* p, std::string_view zSubject) {
 
   size_t iStart = 0;
   unsigned cPrev = kStartMarker;
+  std::string_view zHay(reinterpret_cast<const char*>(z), n);
+  if (p->nNeeded > 0 && zHay.find(std::string_view(reinterpret_cast<const char*>(p->aNeeded),
+                                                   p->nNeeded)) == std::string_view::npos) {
+    return 0;
+  }
   if (p->nPrefix > 0) {
-    std::string_view zHay(reinterpret_cast<const char*>(z), n);
     size_t iHit =
         zHay.find(std::string_view(reinterpret_cast<const char*>(p->aPrefix), p->nPrefix));
     if (iHit == std::string_view::npos) return 0;
@@ -630,9 +879,14 @@ int matchRegex(RegexProgram* p, std::string_view zSubject) {
   }
 
   auto nInstr = static_cast<unsigned>(p->nInstr);
-  std::array<uint16_t, 4 * kLocalStates> aSpace{};
+  // Only the index halves need initialized values (members are written before they are
+  // read), and only as far as the program reaches.
+  std::array<uint16_t, 4 * kLocalStates> aSpace;
   uint16_t* aBase = aSpace.data();
-  if (nInstr > static_cast<unsigned>(kLocalStates)) {
+  if (nInstr <= static_cast<unsigned>(kLocalStates)) {
+    std::memset(aBase + nInstr, 0, sizeof(uint16_t) * nInstr);
+    std::memset(aBase + 3 * nInstr, 0, sizeof(uint16_t) * nInstr);
+  } else {
     if (!p->aScratch) {
       // Zeroed once: afterwards every entry stays an initialized value, which is all the
       // membership test needs.

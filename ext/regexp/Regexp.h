@@ -55,6 +55,16 @@ struct RegexProgram {
   int nPrefix = 0;
   int nInstr = 0;
   int nInstrAlloc = 0;
+  // Bytes that can begin a match after the leading any-run (case folding included).  While
+  // that any-run is the only live state, the matcher skips every subject byte not in the
+  // table.  bFirstByteSkip is false when no table applies: an anchored program, one that can
+  // match without reading a character, or one whose table could not be built.
+  bool aFirstByte[256] = {};
+  bool bFirstByteSkip = false;
+  // Literal bytes that every match contains (case-sensitive programs without a prefix only):
+  // a subject that lacks them fails without running the program.  nNeeded 0 when none.
+  unsigned char aNeeded[12] = {};
+  int nNeeded = 0;
   // Matching scratch for programs too large for the stack: four arrays of nInstr state
   // numbers, allocated on the first match and reused by later ones.
   uint16_t* aScratch = nullptr;
