@@ -603,53 +603,38 @@ void collectFirstBytes(RegexProgram* p) {
                       std::end(p->aFirstByte);
 }
 
-// Literal bytes that every match contains: the longest run of RX_CHAR instructions that
-// every path from the start to RX_ACCEPT walks through from its first to its last.  Control
-// only moves to the next instruction or along RX_SPLIT / RX_JUMP (class members are skipped
-// by their class), so a run qualifies when no jump lands inside it past its first
-// instruction and no forward jump from before it lands beyond it.  Only for case-sensitive
+// Literal bytes that every match contains.  Control moves only to the next instruction or
+// along RX_SPLIT / RX_JUMP (class members are skipped by their class), and every path runs
+// from instruction 0 to RX_ACCEPT, the last one.  So a path that is before a run of RX_CHAR
+// instructions can get past its first instruction only through it, unless a jump from
+// before the run lands beyond that first instruction; and once in the run it reads the run
+// to its end.  The run from the furthest such landing place on is therefore read whole by
+// every match (a jump back into the run from after it comes too late to matter).  The
+// longest of these, cut to the room in aNeeded, is kept.  Only for case-sensitive
 // programs, and only when no prefix already gives the same check.
 void collectNeeded(RegexProgram* p) {
   p->nNeeded = 0;
-  if (p->xReadChar != readCharPlain || p->nPrefix > 0 || p->nInstr < 2) return;
-  auto nInstr = static_cast<size_t>(p->nInstr);
-  // aTarget[x]: some jump lands on x.  The furthest forward target of jumps from before x
-  // is kept while walking.
-  std::unique_ptr<unsigned char, FreeDeleter> aTargetOwner(
-      static_cast<unsigned char*>(sqlite3_malloc64(nInstr)));
-  if (!aTargetOwner) return;
-  unsigned char* aTarget = aTargetOwner.get();
-  std::memset(aTarget, 0, nInstr);
-  for (size_t x = 0; x < nInstr; x++) {
-    if (p->aCode[x] == RegexOp::RX_SPLIT || p->aCode[x] == RegexOp::RX_JUMP) {
-      aTarget[x + p->aOperand[x]] = 1;
-    }
-  }
-  auto isLiteral = [&](size_t x) {
+  if (p->xReadChar != readCharPlain || p->nPrefix > 0) return;
+  auto isLiteral = [p](int x) {
     if (p->aCode[x] != RegexOp::RX_CHAR) return false;
     auto c = static_cast<unsigned>(p->aOperand[x]);
     return c != 0 && c != kReplacement && c <= 0x10FFFF && !(c >= 0xD800 && c <= 0xDFFF);
   };
-  long iFurthest = -1;  // furthest forward target of jumps from before the current position
-  size_t x = 0;
-  while (x < nInstr) {
+  int iFurthest = 0;  // the furthest target of forward jumps from before the position
+  int x = 0;
+  while (x < p->nInstr) {
     if (!isLiteral(x)) {
       if (p->aCode[x] == RegexOp::RX_SPLIT || p->aCode[x] == RegexOp::RX_JUMP) {
-        iFurthest = std::max(iFurthest, static_cast<long>(x) + p->aOperand[x]);
+        iFurthest = std::max(iFurthest, x + p->aOperand[x]);
       }
       x++;
       continue;
     }
-    // A run from x: it ends before the next non-literal or the next landing place.
-    size_t iFirst = x;
-    long iBypass = iFurthest;
-    size_t iEnd = x + 1;
-    while (iEnd < nInstr && isLiteral(iEnd) && !aTarget[iEnd]) iEnd++;
-    x = iEnd;
-    if (iBypass >= static_cast<long>(iEnd)) continue;  // a jump over the run (or into it)
+    int iEnd = x + 1;
+    while (iEnd < p->nInstr && isLiteral(iEnd)) iEnd++;
     unsigned char aRun[sizeof(p->aNeeded)];
     int nRun = 0;
-    for (size_t k = iFirst; k < iEnd; k++) {
+    for (int k = std::max(x, iFurthest); k < iEnd; k++) {
       auto c = static_cast<unsigned>(p->aOperand[k]);
       unsigned char aEnc[4];
       int nEnc;
@@ -680,6 +665,7 @@ void collectNeeded(RegexProgram* p) {
       std::memcpy(p->aNeeded, aRun, nRun);
       p->nNeeded = nRun;
     }
+    x = iEnd;
   }
 }
 
