@@ -496,8 +496,17 @@ bool readerHolds(const RegexProgram* p, unsigned x, unsigned c) {
 // continuation bytes: a scan that stops at a marked byte stops where a character begins.
 void markFirstBytes(const RegexProgram* p, unsigned x, bool* aByte) {
   bool bFold = p->xReadChar == readCharFolded;
-  for (unsigned b = 1; b < 0x80; b++) {
-    if (readerHolds(p, x, bFold ? foldAscii(b) : b)) aByte[b] = true;
+  if (p->aCode[x] == RegexOp::RX_CHAR) {
+    // The common case at once: the byte itself, and its capital when folding.
+    auto c = static_cast<unsigned>(p->aOperand[x]);
+    if (c < 0x80) {
+      if (!bFold || foldAscii(c) == c) aByte[c] = true;
+      if (bFold && c >= 'a' && c <= 'z') aByte[c - ('a' - 'A')] = true;
+    }
+  } else {
+    for (unsigned b = 1; b < 0x80; b++) {
+      if (readerHolds(p, x, bFold ? foldAscii(b) : b)) aByte[b] = true;
+    }
   }
   bool bAllHigh = false;
   switch (p->aCode[x]) {
@@ -552,10 +561,16 @@ void collectFirstBytes(RegexProgram* p) {
   if (p->nInstr < 2 || p->aCode[0] != RegexOp::RX_ANYSTAR) return;
   auto nInstr = static_cast<size_t>(p->nInstr);
   // A work list and a visited mark per instruction; every instruction enters the list once.
-  std::unique_ptr<int, FreeDeleter> aWork(
-      static_cast<int*>(sqlite3_malloc64(sizeof(int) * nInstr + nInstr)));
-  if (!aWork) return;  // only a shortcut is lost
-  int* aStack = aWork.get();
+  // Small programs keep them on the stack.
+  constexpr size_t kLocalWork = 64;
+  std::array<int, kLocalWork + kLocalWork / sizeof(int)> aLocal;
+  std::unique_ptr<int, FreeDeleter> aWork;
+  int* aStack = aLocal.data();
+  if (nInstr > kLocalWork) {
+    aWork.reset(static_cast<int*>(sqlite3_malloc64(sizeof(int) * nInstr + nInstr)));
+    if (!aWork) return;  // only a shortcut is lost
+    aStack = aWork.get();
+  }
   auto* aSeen = reinterpret_cast<unsigned char*>(aStack + nInstr);
   std::memset(aSeen, 0, nInstr);
   size_t nStack = 0;
