@@ -1122,7 +1122,8 @@ int matchRegex(RegexProgram* p, std::string_view zSubject, RegexMatchMode eMode)
       return bFold ? runMemoized<true>(p, z, n, iStart, cPrev, &aStateSet[0], &aStateSet[1])
                    : runMemoized<false>(p, z, n, iStart, cPrev, &aStateSet[0], &aStateSet[1]);
     }
-    // Without the memory the plain simulation serves.
+    // Without the memory the plain simulation serves, and the memo is tried again later.
+    p->nMatches = 0;
   }
   uint16_t* aBase;
   std::array<uint16_t, 4 * kLocalStates> aSpace;
