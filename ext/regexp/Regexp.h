@@ -42,6 +42,8 @@ constexpr int kRegexMaxInstr = 65535;
 // Parentheses may nest this deep ("parentheses nested too deeply" beyond).
 constexpr int kRegexMaxDepth = 1000;
 
+struct RegexDfa;  // the memo of simulation steps, private to the matcher
+
 struct RegexProgram {
   // The input being read: the pattern while compiling, the subject while matching.
   const unsigned char* zInput = nullptr;
@@ -55,9 +57,23 @@ struct RegexProgram {
   int nPrefix = 0;
   int nInstr = 0;
   int nInstrAlloc = 0;
-  // Matching scratch for programs too large for the stack: four arrays of nInstr state
-  // numbers, allocated on the first match and reused by later ones.
+  // Bytes that can begin a match after the leading any-run (case folding included).  While
+  // that any-run is the only live state, the matcher skips every subject byte not in the
+  // table.  bFirstByteSkip is false when no table applies: an anchored program, one that can
+  // match without reading a character, or one whose table could not be built.
+  bool aFirstByte[256] = {};
+  bool bFirstByteSkip = false;
+  // Literal bytes that every match contains (case-sensitive programs without a prefix only):
+  // a subject that lacks them fails without running the program.  nNeeded 0 when none.
+  unsigned char aNeeded[12] = {};
+  int nNeeded = 0;
+  // Matching scratch for programs too large for the stack, and for memoized matching: four
+  // arrays of nInstr state numbers, allocated on first need and reused by later matches.
   uint16_t* aScratch = nullptr;
+  // Matches run so far, and the memo of simulation steps that a program builds once it has
+  // served a few subjects (see matchRegex).
+  unsigned nMatches = 0;
+  RegexDfa* pDfa = nullptr;
 
   RegexProgram() = default;
   RegexProgram(const RegexProgram&) = delete;
@@ -75,9 +91,15 @@ using RegexProgramPtr = std::unique_ptr<RegexProgram, RegexProgramDeleter>;
 // *pOut empty.  bNoCase folds ASCII letters of pattern and subject.
 const char* compileRegex(std::string_view zPattern, bool bNoCase, RegexProgramPtr* pOut);
 
+// How matchRegex runs the program: Auto simulates the first few subjects and from then on
+// remembers the steps it takes (a bounded memo kept with the program, built once); Simulate
+// and Memoize force one way (the answers are the same, the tests compare them).
+enum class RegexMatchMode : unsigned char { Auto, Simulate, Memoize };
+
 // Runs the program over zSubject (which ends at its first zero byte, if any): 1 when the
 // pattern matches somewhere, 0 when not, -1 when memory for the match ran out.
-int matchRegex(RegexProgram* p, std::string_view zSubject);
+int matchRegex(RegexProgram* p, std::string_view zSubject,
+               RegexMatchMode eMode = RegexMatchMode::Auto);
 
 // Decodes the UTF-8 character at *piPos of z (length n) and advances *piPos past it: 0 at the
 // end, U+FFFD for a malformed or overlong sequence (which consumes only its first byte when

@@ -3,9 +3,11 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "ext/regexp/Regexp.h"
@@ -65,6 +67,30 @@ class RegexpSql : public testing::Test {
   sqlite3* db = nullptr;
 };
 
+// Runs the program every way it can run: with each shortcut (literal prefix, first-byte skip,
+// needed literal) on and off, simulated and memoized.  Each answer is paired with a
+// description of the way; the program is left as it was, memo included.
+std::vector<std::pair<int, std::string>> everyWay(RegexProgram* p, std::string_view zSubject) {
+  std::vector<std::pair<int, std::string>> aOut;
+  const int nPrefix = p->nPrefix;
+  const bool bSkip = p->bFirstByteSkip;
+  const int nNeeded = p->nNeeded;
+  for (int mWays = 0; mWays < 16; mWays++) {
+    p->nPrefix = (mWays & 1) ? 0 : nPrefix;
+    p->bFirstByteSkip = (mWays & 2) ? false : bSkip;
+    p->nNeeded = (mWays & 4) ? 0 : nNeeded;
+    auto eMode = (mWays & 8) ? RegexMatchMode::Memoize : RegexMatchMode::Simulate;
+    std::string zWay = std::string((mWays & 8) ? "memoized" : "simulated") +
+                       ((mWays & 1) ? ", no prefix" : "") + ((mWays & 2) ? ", no skip" : "") +
+                       ((mWays & 4) ? ", no needed literal" : "");
+    aOut.emplace_back(matchRegex(p, zSubject, eMode), zWay);
+  }
+  p->nPrefix = nPrefix;
+  p->bFirstByteSkip = bSkip;
+  p->nNeeded = nNeeded;
+  return aOut;
+}
+
 TEST(RegexpOracle, RandomPatternsAgreeWithPython) {
   int nChecked = 0;
   for (const auto& v : kVectors) {
@@ -73,15 +99,179 @@ TEST(RegexpOracle, RandomPatternsAgreeWithPython) {
     ASSERT_EQ(zErr, nullptr) << "pattern " << v.zPattern;
     EXPECT_EQ(matchRegex(p.get(), v.zSubject), v.bMatch)
         << "pattern \"" << v.zPattern << "\" subject \"" << v.zSubject << "\" nocase " << v.bNoCase;
-    // The literal-prefix skip is only a shortcut: without it the answer is the same.
-    if (p->nPrefix > 0) {
-      p->nPrefix = 0;
-      EXPECT_EQ(matchRegex(p.get(), v.zSubject), v.bMatch)
-          << "without prefix: pattern \"" << v.zPattern << "\" subject \"" << v.zSubject << "\"";
+    // The shortcuts and the memo only save time: every way gives the same answer.
+    for (const auto& [iGot, zWay] : everyWay(p.get(), v.zSubject)) {
+      EXPECT_EQ(iGot, v.bMatch) << zWay << ": pattern \"" << v.zPattern << "\" subject \""
+                                << v.zSubject << "\" nocase " << v.bNoCase;
     }
     nChecked++;
   }
   EXPECT_GT(nChecked, 1000);
+}
+
+TEST(RegexpOracle, OneProgramServesManySubjects) {
+  // The memo lives with the program: run each pattern over the subjects of every vector, in
+  // two rounds, and compare with the plain simulation without any shortcut (which the test
+  // above holds to Python's answers).  Vectors come four per pattern, so each program sees
+  // its own subjects among many foreign ones, matching and not.
+  std::vector<std::string> aSubject;
+  for (const auto& v : kVectors) aSubject.emplace_back(v.zSubject);
+  int nMismatch = 0;
+  for (size_t i = 0; i < std::size(kVectors); i += 4) {
+    const auto& v = kVectors[i];
+    RegexProgramPtr pMemo, pPlain;
+    ASSERT_EQ(compileRegex(v.zPattern, v.bNoCase != 0, &pMemo), nullptr);
+    ASSERT_EQ(compileRegex(v.zPattern, v.bNoCase != 0, &pPlain), nullptr);
+    pPlain->nPrefix = 0;
+    pPlain->bFirstByteSkip = false;
+    pPlain->nNeeded = 0;
+    for (int iRound = 0; iRound < 2; iRound++) {
+      for (size_t k = 0; k < aSubject.size(); k += 7) {
+        const std::string& zSubject = aSubject[(k + i) % aSubject.size()];
+        int iWant = matchRegex(pPlain.get(), zSubject, RegexMatchMode::Simulate);
+        // Memoized and simulated, each with its shortcuts.
+        int iGot = matchRegex(pMemo.get(), zSubject, RegexMatchMode::Memoize);
+        if (iGot == iWant) iGot = matchRegex(pMemo.get(), zSubject, RegexMatchMode::Simulate);
+        if (iGot != iWant && ++nMismatch < 20) {
+          ADD_FAILURE() << "pattern \"" << v.zPattern << "\" subject \"" << zSubject << "\" nocase "
+                        << v.bNoCase << ": memoized " << iGot << ", simulated " << iWant;
+        }
+      }
+    }
+  }
+  EXPECT_EQ(nMismatch, 0);
+}
+
+TEST(RegexpMatch, MemoStartsAfreshWhenFull) {
+  // '(a|b)*a(a|b){8}' holds when some 'a' has eight characters after it; remembering its
+  // steps takes hundreds of states, far more than the memo keeps, so it fills and restarts
+  // many times while these subjects run.
+  RegexProgramPtr p;
+  ASSERT_EQ(compileRegex("(a|b)*a(a|b){8}", false, &p), nullptr);
+  uint32_t uSeed = 12345;
+  int nYes = 0;
+  for (int i = 0; i < 3000; i++) {
+    std::string zSubject;
+    int nLen = static_cast<int>(uSeed % 24);
+    for (int k = 0; k < nLen; k++) {
+      uSeed = uSeed * 1103515245u + 12345u;
+      zSubject += ((uSeed >> 16) & 1) ? 'a' : 'b';
+    }
+    uSeed = uSeed * 1103515245u + 12345u;
+    size_t iFirstA = zSubject.find('a');
+    int iWant = iFirstA != std::string::npos && iFirstA + 8 < zSubject.size();
+    nYes += iWant;
+    ASSERT_EQ(matchRegex(p.get(), zSubject, RegexMatchMode::Memoize), iWant) << zSubject;
+    ASSERT_EQ(matchRegex(p.get(), zSubject + "c", RegexMatchMode::Memoize), iWant) << zSubject;
+  }
+  EXPECT_GT(nYes, 500);
+  EXPECT_LT(nYes, 2500);
+}
+
+TEST(RegexpCompile, FirstByteTable) {
+  // The bytes a match can begin with, as a string of the ASCII ones plus a note on the rest:
+  // "+high" all bytes from 0x80, "+XX" the single lead byte XX (hex); "-" no table at all.
+  struct Case {
+    const char* zPattern;
+    bool bNoCase;
+    const char* zWant;
+  } cases[] = {
+      {"alpha|beta|zeta", false, "abz"},
+      {"[0-9]{5}$", false, "0123456789"},
+      {"\\bx42\\b", false, "x"},
+      {"gamma", false, "g"},
+      {"a?b*c", false, "abc"},
+      {"(x|y?)z", false, "xyz"},
+      {"ABC", true, "Aa"},
+      {"[b-c]x|Q", true, "BCQbcq"},
+      {"\\d\\s", false, "0123456789"},
+      {"é+", false, "+c3"},
+      {"😀", false, "+f0"},
+      {"\\xff", false, "+c3"},
+      {"\xff", false, "+high"},  // a malformed pattern byte: U+FFFD, any high byte
+      {"[à-é]", false, "+high"},
+      {"^abc", false, "-"},   // anchored: nothing to skip
+      {"x*", false, "-"},     // matches without reading a character
+      {"\\b", false, "-"},    // likewise, where the boundary holds
+      {"a|^", false, "-"},    //
+      {"$", false, ""},       // only at the end, which is always visited
+      {"(a|$)", false, "a"},  //
+      {"^a|b", false, "ab"},  // the start test is passed over, adding bytes
+  };
+  auto describe = [](const RegexProgram* p) {
+    if (!p->bFirstByteSkip) return std::string("-");
+    std::string z;
+    for (int b = 1; b < 0x80; b++) {
+      if (p->aFirstByte[b]) z += static_cast<char>(b);
+    }
+    int nHigh = 0, iLast = 0;
+    for (int b = 0x80; b < 0x100; b++) {
+      if (p->aFirstByte[b]) {
+        nHigh++;
+        iLast = b;
+      }
+    }
+    char zHex[16];
+    std::snprintf(zHex, sizeof(zHex), "+%02x", iLast);
+    if (nHigh == 0x80)
+      z += "+high";
+    else if (nHigh == 1)
+      z += zHex;
+    else if (nHigh > 1)
+      z += "+several";
+    return z;
+  };
+  for (const auto& c : cases) {
+    RegexProgramPtr p;
+    ASSERT_EQ(compileRegex(c.zPattern, c.bNoCase, &p), nullptr) << c.zPattern;
+    EXPECT_EQ(describe(p.get()), c.zWant) << c.zPattern;
+    EXPECT_FALSE(p->aFirstByte[0]) << c.zPattern;  // a zero byte ends the subject
+  }
+}
+
+TEST(RegexpCompile, NeededLiteral) {
+  struct Case {
+    const char* zPattern;
+    bool bNoCase;
+    const char* zWant;
+  } cases[] = {
+      {"\\bx42\\b", false, "x42"},
+      {"^order [a-z]+", false, "order "},
+      {"[ab]cd+e", false, "cd"},  // a jump back into the run comes too late to matter
+      {"[ab]cd*e", false, "c"},   // but 'd' may be jumped over
+      {".(abc)+", false, "abc"},  //
+      {".x{2}y", false, "xxy"},   //
+      {"(abc)+", false, ""},      // the prefix does this job already
+      {".(a|b)?cd(e|f)*g", false, "cd"},
+      {"a?bcd", false, "bcd"},                       //
+      {"\\s(ab|cd)ef", false, "ef"},                 //
+      {"\\wé€z", false, "é€z"},                      //
+      {".x\\u00e9", false, "xé"},                    //
+      {"[0-9]{5}$", false, ""},                      // no literal; the end marker is none
+      {"ab|cd", false, ""},                          // either branch may be the one
+      {"(ab)?c", false, "c"},                        //
+      {"(ab)*", false, ""},                          //
+      {".a(b|c)d", false, "a"},                      // two equal runs: the first
+      {"gamma", false, ""},                          // the prefix does this job already
+      {".\\bx42", true, ""},                         // case-insensitive: none
+      {".\xff", false, ""},                          // U+FFFD also stands for malformed bytes
+      {".abcdefghijklmnop", false, "abcdefghijkl"},  // at most twelve bytes
+  };
+  for (const auto& c : cases) {
+    RegexProgramPtr p;
+    ASSERT_EQ(compileRegex(c.zPattern, c.bNoCase, &p), nullptr) << c.zPattern;
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(p->aNeeded), p->nNeeded), c.zWant) << c.zPattern;
+  }
+  // Every vector that matches contains its pattern's needed literal.
+  for (const auto& v : kVectors) {
+    RegexProgramPtr p;
+    ASSERT_EQ(compileRegex(v.zPattern, v.bNoCase != 0, &p), nullptr);
+    if (!v.bMatch || p->nNeeded == 0) continue;
+    EXPECT_NE(std::string_view(v.zSubject)
+                  .find(std::string_view(reinterpret_cast<char*>(p->aNeeded), p->nNeeded)),
+              std::string_view::npos)
+        << v.zPattern << " on " << v.zSubject;
+  }
 }
 
 TEST(RegexpMatch, HandPickedCases) {
