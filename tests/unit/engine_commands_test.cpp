@@ -101,7 +101,10 @@ TEST_F(EngineCommands, DbconfigRowsWithoutAPragmaChangeWhatTheEngineAccepts) {
 
 TEST_F(EngineCommands, LimitRowsDriveTheLimitsTheyName) {
   std::string zManyColumns = "SELECT 0";
-  for (int i = 1; i < 300; i++) zManyColumns += "," + std::to_string(i);
+  for (int i = 1; i < 300; i++) {
+    zManyColumns += ',';
+    zManyColumns += std::to_string(i);
+  }
   struct Case {
     const char* zName;
     const char* zValue;
