@@ -35,7 +35,8 @@ SHELL_FLAGS="-std=c++20 -g -O1 -fsanitize=fuzzer-no-link,address,undefined \
 for src in shell/core/*.cpp shell/exec/*.cpp shell/commands/*.cpp shell/app/*.cpp \
   ext/*/*.cpp advisor/*.cpp; do
   obj="$SHELL_OBJ/$(echo "$src" | tr / _).o"
-  if [ ! -e "$obj" ] || [ "$src" -nt "$obj" ]; then
+  if [ ! -e "$obj" ] || [ "$src" -nt "$obj" ] ||
+    [ -n "$(find shell ext advisor -name '*.h' -newer "$obj" | head -n 1)" ]; then
     clang++ $SHELL_FLAGS -c -o "$obj" "$src" &
     # two compilers at a time at most
     [ "$(jobs -p | wc -l)" -lt 2 ] || wait -n
