@@ -356,8 +356,21 @@ unsigned char* readHexDump(ShellContext* p, int* pnData) {
   sqlite3_int64 n = 0;
   int pgsz = 0;
   bool bOk = false;
-  nLine++;
-  if (std::fgets(zLine, sizeof(zLine), in) != nullptr) {
+  // A line longer than the buffer comes in pieces: only its last piece (the
+  // one holding the newline) ends a line of the count.
+  bool bMidLine = false;
+  auto readPiece = [&]() {
+    // The last byte is cleared by fgets only when it filled the whole buffer
+    // (the line may hold zero bytes, so its length does not tell).
+    zLine[sizeof(zLine) - 1] = 1;
+    if (std::fgets(zLine, sizeof(zLine), in) == nullptr) return false;
+    if (!bMidLine) nLine++;
+    bMidLine = zLine[sizeof(zLine) - 1] == 0 && zLine[sizeof(zLine) - 2] != '\n';
+    return true;
+  };
+  const bool bHaveHeader = readPiece();
+  if (!bHaveHeader) nLine++;  // the missing header line is the one in error
+  if (bHaveHeader) {
     int nSize = 0;
     if (std::sscanf(zLine, "| size %d pagesize %d", &nSize, &pgsz) == 2 && nSize >= 0 &&
         pgsz >= 512 && pgsz <= 65536 && (pgsz & (pgsz - 1)) == 0) {
@@ -369,8 +382,7 @@ unsigned char* readHexDump(ShellContext* p, int* pnData) {
     a = checkAlloc(static_cast<unsigned char*>(sqlite3_malloc(n > 0 ? static_cast<int>(n) : 1)));
     std::memset(a, 0, static_cast<size_t>(n));
     sqlite3_int64 iOffset = 0;
-    while (std::fgets(zLine, sizeof(zLine), in) != nullptr) {
-      nLine++;
+    while (readPiece()) {
       if (isEndLine(zLine)) break;
       int j = 0;
       int k = 0;
@@ -395,8 +407,7 @@ unsigned char* readHexDump(ShellContext* p, int* pnData) {
   // Bad first line: skip the rest of the dump on the current input so that
   // reading goes on after it.
   if (!fOwned) {
-    while (std::fgets(zLine, sizeof(zLine), in) != nullptr) {
-      nLine++;
+    while (readPiece()) {
       if (isEndLine(zLine)) break;
     }
     if (in == p->pIn) p->iLineNo = nLine;
