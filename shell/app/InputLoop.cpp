@@ -3,6 +3,7 @@
 #include "shell/app/InputLoop.h"
 
 #include <cctype>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -56,41 +57,59 @@ const char* bareWordHint(const char* zLine) {
   return nullptr;
 }
 
+// Turns the NUL bytes among the first nLine bytes of zLine into blanks, so
+// that the scanners see the whole line; true when there were any.
+bool blankNulBytes(char* zLine, size_t nLine) {
+  if (std::strlen(zLine) == nLine) return false;
+  for (size_t i = 0; i < nLine; i++) {
+    if (zLine[i] == 0) zLine[i] = ' ';
+  }
+  return true;
+}
+
+// Reports input that is not run because a line of it held a NUL byte; returns
+// the error count to add.
+int reportNulLine(int iStartLine, int iNulLine, const char* zOutcome) {
+  std::fflush(stdout);
+  if (iStartLine == iNulLine) {
+    std::fprintf(stderr, "Error near line %d: the line holds a NUL byte; %s\n", iNulLine, zOutcome);
+  } else {
+    std::fprintf(stderr, "Error near line %d: line %d holds a NUL byte; %s\n", iStartLine, iNulLine,
+                 zOutcome);
+  }
+  return 1;
+}
+
 }  // namespace
 
-char* getLine(char* zLine, FILE* in) {
-  size_t nLine = zLine == nullptr ? 0 : 100;
-  size_t n = 0;
-  while (true) {
-    if (n + 100 > nLine) {
-      nLine = nLine * 2 + 100;
-      zLine = checkAlloc(static_cast<char*>(std::realloc(zLine, nLine)));
-    }
-    if (std::fgets(&zLine[n], static_cast<int>(nLine - n), in) == nullptr) {
-      if (n == 0) {
-        std::free(zLine);
-        return nullptr;
-      }
-      zLine[n] = 0;
-      break;
-    }
-    n += std::strlen(&zLine[n]);
-    if (n > 0 && zLine[n - 1] == '\n') {
-      n--;
-      if (n > 0 && zLine[n - 1] == '\r') n--;
-      zLine[n] = 0;
-      break;
-    }
+char* getLine(char* zLine, FILE* in, size_t* pnLine) {
+  // Every buffer handed back holds at least 100 bytes; getdelim grows it as
+  // needed.  The length it reports counts any NUL bytes, which strlen would
+  // take for the end of the line (and with it lose the line end after them).
+  size_t nAlloc = zLine == nullptr ? 0 : 100;
+  errno = 0;
+  const ssize_t nRead = getdelim(&zLine, &nAlloc, '\n', in);
+  if (nRead < 0) {
+    if (errno == ENOMEM) exitOutOfMemory();
+    std::free(zLine);
+    return nullptr;
   }
+  size_t n = static_cast<size_t>(nRead);
+  if (n > 0 && zLine[n - 1] == '\n') {
+    n--;
+    if (n > 0 && zLine[n - 1] == '\r') n--;
+  }
+  zLine[n] = 0;
+  if (pnLine != nullptr) *pnLine = n;
   // Terminals deliver UTF-8 here: no code-page conversion is needed.
   return zLine;
 }
 
-char* readLine(FILE* in, char* zPrior, int isContinuation) {
-  if (in != nullptr) return getLine(zPrior, in);
+char* readLine(FILE* in, char* zPrior, int isContinuation, size_t* pnLine) {
+  if (in != nullptr) return getLine(zPrior, in, pnLine);
   std::printf("%s", isContinuation ? zContPrompt : zMainPrompt);
   std::fflush(stdout);
-  return getLine(zPrior, stdin);
+  return getLine(zPrior, stdin, pnLine);
 }
 
 LineScanState scanLine(const char* zLine, LineScanState state) {
@@ -164,6 +183,171 @@ bool isCompleteSql(const char* zSql, int nSql) {
   return sqlite3_complete(zCopy.c_str()) != 0;
 }
 
+namespace {
+
+// The tokens and states of the statement-end automaton.  Only what can end
+// a statement matters: a ";" ends one unless it stands inside the body of a
+// CREATE TRIGGER, which ends at ";" after the word END.
+enum class CompleteToken : unsigned char {
+  semi,
+  space,
+  other,
+  explainWord,
+  createWord,
+  tempWord,
+  triggerWord,
+  endWord
+};
+enum class CompleteState : unsigned char {
+  initial,
+  start,
+  normal,
+  explainSeen,
+  createSeen,
+  inTrigger,
+  triggerSemi,
+  triggerEnd
+};
+constexpr int nCompleteTokens = 8;
+
+constexpr CompleteState completeTransitions[][nCompleteTokens] = {
+    // semi, space, other, explain, create, temp, trigger, end
+    /* initial */ {CompleteState::start, CompleteState::initial, CompleteState::normal,
+                   CompleteState::explainSeen, CompleteState::createSeen, CompleteState::normal,
+                   CompleteState::normal, CompleteState::normal},
+    /* start */
+    {CompleteState::start, CompleteState::start, CompleteState::normal, CompleteState::explainSeen,
+     CompleteState::createSeen, CompleteState::normal, CompleteState::normal,
+     CompleteState::normal},
+    /* normal */
+    {CompleteState::start, CompleteState::normal, CompleteState::normal, CompleteState::normal,
+     CompleteState::normal, CompleteState::normal, CompleteState::normal, CompleteState::normal},
+    /* explainSeen */
+    {CompleteState::start, CompleteState::explainSeen, CompleteState::explainSeen,
+     CompleteState::normal, CompleteState::createSeen, CompleteState::normal, CompleteState::normal,
+     CompleteState::normal},
+    /* createSeen */
+    {CompleteState::start, CompleteState::createSeen, CompleteState::normal, CompleteState::normal,
+     CompleteState::normal, CompleteState::createSeen, CompleteState::inTrigger,
+     CompleteState::normal},
+    /* inTrigger */
+    {CompleteState::triggerSemi, CompleteState::inTrigger, CompleteState::inTrigger,
+     CompleteState::inTrigger, CompleteState::inTrigger, CompleteState::inTrigger,
+     CompleteState::inTrigger, CompleteState::inTrigger},
+    /* triggerSemi */
+    {CompleteState::triggerSemi, CompleteState::triggerSemi, CompleteState::inTrigger,
+     CompleteState::inTrigger, CompleteState::inTrigger, CompleteState::inTrigger,
+     CompleteState::inTrigger, CompleteState::triggerEnd},
+    /* triggerEnd */
+    {CompleteState::start, CompleteState::triggerEnd, CompleteState::inTrigger,
+     CompleteState::inTrigger, CompleteState::inTrigger, CompleteState::inTrigger,
+     CompleteState::inTrigger, CompleteState::inTrigger},
+};
+
+CompleteState completeStep(CompleteState eState, CompleteToken eToken) {
+  return completeTransitions[static_cast<int>(eState)][static_cast<int>(eToken)];
+}
+
+// White space as the engine's completeness check knows it (no vertical tab).
+bool isCompleteSpace(unsigned char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
+}
+
+// A character of a word: letters, digits, "_", "$" and every byte of a
+// multi-byte character.
+bool isWordChar(unsigned char c) {
+  return c >= 0x80 || std::isalnum(c) != 0 || c == '_' || c == '$';
+}
+
+CompleteToken classifyWord(std::string_view zWord) {
+  auto is = [&](const char* zName) {
+    return zWord.size() == std::strlen(zName) &&
+           sqlite3_strnicmp(zWord.data(), zName, static_cast<int>(zWord.size())) == 0;
+  };
+  if (is("create")) return CompleteToken::createWord;
+  if (is("trigger")) return CompleteToken::triggerWord;
+  if (is("temp") || is("temporary")) return CompleteToken::tempWord;
+  if (is("end")) return CompleteToken::endWord;
+  if (is("explain")) return CompleteToken::explainWord;
+  return CompleteToken::other;
+}
+
+}  // namespace
+
+void CompletenessTracker::addLine(std::string_view zLine) {
+  // The "\n" that joins the lines ends a line comment; elsewhere it is white
+  // space or part of an open string, name or block comment.
+  if (bStarted && cWait == '-') cWait = 0;
+  bStarted = true;
+  scan(zLine);
+}
+
+void CompletenessTracker::scan(std::string_view z) {
+  auto eNow = static_cast<CompleteState>(eState);
+  const size_t n = z.size();
+  size_t i = 0;
+  while (i < n) {
+    if (cWait != 0) {
+      // Inside something opened earlier: find what closes it.
+      size_t iEnd = std::string_view::npos;
+      if (cWait == '*') {
+        iEnd = z.find("*/", i);
+        if (iEnd != std::string_view::npos) iEnd++;
+      } else if (cWait == '-') {
+        iEnd = z.find('\n', i);
+      } else {
+        iEnd = z.find(cWait, i);
+      }
+      if (iEnd == std::string_view::npos) break;
+      // A closed string or name is a token of its own; a comment is space.
+      if (cWait != '*' && cWait != '-') eNow = completeStep(eNow, CompleteToken::other);
+      cWait = 0;
+      i = iEnd + 1;
+      continue;
+    }
+    const auto c = static_cast<unsigned char>(z[i]);
+    const char cNext = i + 1 < n ? z[i + 1] : '\n';
+    if (isCompleteSpace(c)) {
+      i++;
+    } else if (c == ';') {
+      eNow = completeStep(eNow, CompleteToken::semi);
+      i++;
+    } else if (c == '-' && cNext == '-') {
+      cWait = '-';
+      i += 2;
+    } else if (c == '/' && cNext == '*') {
+      cWait = '*';
+      i += 2;
+    } else if (c == '\'' || c == '"' || c == '`' || c == '[') {
+      cWait = c == '[' ? ']' : static_cast<char>(c);
+      i++;
+    } else if (isWordChar(c)) {
+      size_t iEnd = i + 1;
+      while (iEnd < n && isWordChar(static_cast<unsigned char>(z[iEnd]))) iEnd++;
+      eNow = completeStep(eNow, classifyWord(z.substr(i, iEnd - i)));
+      i = iEnd;
+    } else {
+      eNow = completeStep(eNow, CompleteToken::other);
+      i++;
+    }
+  }
+  eState = static_cast<unsigned char>(eNow);
+}
+
+bool CompletenessTracker::isComplete() const {
+  // An open line comment ends with the text; anything else left open does not.
+  return (cWait == 0 || cWait == '-') && eState == static_cast<unsigned char>(CompleteState::start);
+}
+
+bool CompletenessTracker::isCompleteWithSemicolon() const {
+  if (!bStarted) return true;
+  if (cWait == '-') return isComplete();  // the ";" joins the comment
+  if (cWait != 0) return false;
+  CompletenessTracker copy = *this;
+  copy.scan(";");
+  return copy.isComplete();
+}
+
 void echoInput(ShellContext* p, const char* zText) {
   if (p->mFlags & ShellFlag::Echo) printConsole(p->pOut, "%s\n", zText);
 }
@@ -229,6 +413,11 @@ int processInput(ShellContext* p) {
   int nErrCount = 0;
   int state = 0;
   bool bAtEnd = false;
+  // Whether the gathered SQL forms complete statements, followed line by line.
+  CompletenessTracker completeness;
+  // The first line of the gathered SQL that held a NUL byte (0: none).  Such a
+  // statement is not run at all: the text after the NUL cannot reach the engine.
+  int iNulLine = 0;
 
   // Someone at the keyboard, rather than a script, a pipe or a file.
   const bool bAtKeyboard = p->pIn == nullptr && bStdinIsTty && isatty(STDIN_FILENO) != 0;
@@ -236,6 +425,7 @@ int processInput(ShellContext* p) {
 
   while (nErrCount == 0 || !bBailOnError || (p->pIn == nullptr && bStdinIsTty)) {
     std::fflush(p->pOut);
+    bool bNulInLine = false;
     if (bEditing) {
       std::free(zLine);
       const EditorRead eRead = lineEditorRead(nSql > 0 ? zContPrompt : zMainPrompt,
@@ -251,11 +441,20 @@ int processInput(ShellContext* p) {
         break;
       }
     } else {
-      zLine = readLine(p->pIn, zLine, nSql > 0);
+      size_t nLen = 0;
+      zLine = readLine(p->pIn, zLine, nSql > 0, &nLen);
       if (zLine == nullptr) {
+        const int iErrno = errno;
+        FILE* in = p->pIn != nullptr ? p->pIn : stdin;
+        if (std::ferror(in) != 0) {
+          std::fprintf(stderr, "Error near line %d: cannot read the input: %s\n", p->iLineNo + 1,
+                       std::strerror(iErrno));
+          nErrCount++;
+        }
         bAtEnd = true;
         break;
       }
+      bNulInLine = blankNulBytes(zLine, nLen);
     }
     if (nInterrupts != 0) {
       if (p->pIn != nullptr) break;
@@ -275,12 +474,23 @@ int processInput(ShellContext* p) {
       }
     }
     if ((state & scanWaitMask) == 0 && isCommandTerminator(zLine) &&
-        isCompleteSql(zSql, static_cast<int>(nSql))) {
+        (nSql == 0 || completeness.isCompleteWithSemicolon())) {
       std::memcpy(zLine, ";", 2);
     }
     state = scanLine(zLine, state);
     if (isPlainWhite(state) && nSql == 0) {
-      echoInput(p, zLine);
+      if (bNulInLine) {
+        nErrCount += reportNulLine(p->iLineNo, p->iLineNo, "the line is ignored");
+      } else {
+        echoInput(p, zLine);
+      }
+      state = 0;
+      continue;
+    }
+    if (nSql == 0 && bNulInLine && (zLine[0] == '.' || zLine[0] == '#')) {
+      nErrCount +=
+          reportNulLine(p->iLineNo, p->iLineNo,
+                        zLine[0] == '.' ? "the command is not run" : "the line is ignored");
       state = 0;
       continue;
     }
@@ -307,16 +517,25 @@ int processInput(ShellContext* p) {
       nSql = textLength(zStart);
       std::memcpy(zSql, zStart, static_cast<size_t>(nSql) + 1);
       iStartLine = p->iLineNo;
+      iNulLine = 0;
+      completeness.reset();
+      completeness.addLine(std::string_view(zSql, static_cast<size_t>(nSql)));
     } else {
       zSql[nSql++] = '\n';
       std::memcpy(zSql + nSql, zLine, static_cast<size_t>(nLine) + 1);
+      completeness.addLine(std::string_view(zSql + nSql, static_cast<size_t>(nLine)));
       nSql += nLine;
     }
+    if (bNulInLine && iNulLine == 0) iNulLine = p->iLineNo;
 
-    if (nSql > 0 && isAtSemicolon(state) && sqlite3_complete(zSql)) {
-      echoInput(p, zSql);
-      if (bEditing) lineEditorRemember(zSql);
-      nErrCount += runSqlChunk(p, zSql, p->pIn, iStartLine);
+    if (nSql > 0 && isAtSemicolon(state) && completeness.isComplete()) {
+      if (iNulLine != 0) {
+        nErrCount += reportNulLine(iStartLine, iNulLine, "the statement is not run");
+      } else {
+        echoInput(p, zSql);
+        if (bEditing) lineEditorRemember(zSql);
+        nErrCount += runSqlChunk(p, zSql, p->pIn, iStartLine);
+      }
       nSql = 0;
       if (p->nOnceCount != 0) {
         restoreOutput(p);
@@ -327,7 +546,11 @@ int processInput(ShellContext* p) {
       p->bSafeActive = p->bSafePersistent;
       state = 0;
     } else if (nSql > 0 && isPlainWhite(state)) {
-      echoInput(p, zSql);
+      if (iNulLine != 0) {
+        nErrCount += reportNulLine(iStartLine, iNulLine, "the lines are ignored");
+      } else {
+        echoInput(p, zSql);
+      }
       nSql = 0;
       state = 0;
     }
@@ -339,6 +562,8 @@ int processInput(ShellContext* p) {
     // "delete from t" must not delete every row.
     std::fflush(stdout);
     std::fputs("Unfinished statement discarded (a statement ends with \";\").\n", stderr);
+  } else if (nSql > 0 && iNulLine != 0) {
+    nErrCount += reportNulLine(iStartLine, iNulLine, "the statement is not run");
   } else if (nSql > 0) {
     echoInput(p, zSql);
     nErrCount += runSqlChunk(p, zSql, p->pIn, iStartLine);

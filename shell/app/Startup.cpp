@@ -5,6 +5,7 @@
 #include "shell/app/Startup.h"
 
 #include <pwd.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -258,6 +259,32 @@ void runInitFile(ShellContext* p, const char* zInitFile) {
   p->iLineNo = iLineNoSaved;
 }
 
+int64_t pageCacheSlots(int64_t szSlot, int64_t nSlots, int64_t nMemoryLimit) {
+  constexpr int64_t nMaxBytes = 0xffffffffffffLL;  // no more than 2^48 - 1 bytes in any case
+  constexpr int64_t nMaxSlots = 0x7fffffff;        // the engine counts slots in an int
+  if (nSlots <= 0) return 0;
+  if (szSlot <= 0) return nSlots < nMaxSlots ? nSlots : nMaxSlots;
+  int64_t nLimit = nMemoryLimit < nMaxBytes ? nMemoryLimit : nMaxBytes;
+  if (nLimit < 0) nLimit = 0;
+  if (nSlots > nLimit / szSlot) nSlots = nLimit / szSlot;
+  return nSlots < nMaxSlots ? nSlots : nMaxSlots;
+}
+
+int64_t pageCacheMemoryLimit() {
+  int64_t nLimit = INT64_MAX;
+  const long nFreePages = sysconf(_SC_AVPHYS_PAGES);
+  const long szPage = sysconf(_SC_PAGESIZE);
+  if (nFreePages > 0 && szPage > 0) nLimit = static_cast<int64_t>(nFreePages) * szPage / 2;
+  for (const int eResource : {RLIMIT_AS, RLIMIT_DATA}) {
+    rlimit limit{};
+    if (getrlimit(eResource, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
+        static_cast<int64_t>(limit.rlim_cur / 2) < nLimit) {
+      nLimit = static_cast<int64_t>(limit.rlim_cur / 2);
+    }
+  }
+  return nLimit;
+}
+
 int shellMain(int argc, char** argvIn) {
   // Process preparation.
   std::setvbuf(stderr, nullptr, _IONBF, 0);
@@ -328,9 +355,8 @@ int shellMain(int argc, char** argvIn) {
       if (sz > 70000) sz = 70000;
       if (sz < 0) sz = 0;
       sqlite3_int64 n = parseIntegerArg(optionValue(argc, argv, ++i));
-      if (sz > 0 && n > 0 && n > 0xffffffffffffLL / sz) n = 0xffffffffffffLL / sz;
-      // The engine counts slots in an int.
-      if (n > 0x7fffffff) n = 0x7fffffff;
+      n = pageCacheSlots(sz, n, pageCacheMemoryLimit());
+      // Should even that much be refused, the engine sets up its own cache.
       void* pBuf = (sz > 0 && n > 0) ? std::malloc(static_cast<size_t>(sz * n)) : nullptr;
       sqlite3_config(SQLITE_CONFIG_PAGECACHE, pBuf, static_cast<int>(sz), static_cast<int>(n));
       data.mFlags |= ShellFlag::Pagecache;
