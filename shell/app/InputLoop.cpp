@@ -358,6 +358,7 @@ int runSqlChunk(ShellContext* p, char* zSql, FILE* in, int iStartLine) {
   if (p->mProgressFlags & 2) p->nProgressCalls = 0;
 
   char* zErrMsg = nullptr;
+  const int nWriteFailuresBefore = writeFailureCount();
   startTimer();
   int rc = runStatements(p, zSql, &zErrMsg);
   stopTimer();
@@ -382,6 +383,7 @@ int runSqlChunk(ShellContext* p, char* zSql, FILE* in, int iStartLine) {
       sqlite3_snprintf(sizeof(zPrefix), zPrefix, "%s near line %d:", zKind, iStartLine);
     }
     printConsole(stderr, "%s %s\n", zPrefix, zDetail);
+    checkCommandOutput(p);
     return 1;
   }
   if (p->mFlags & ShellFlag::CountChanges) {
@@ -390,7 +392,9 @@ int runSqlChunk(ShellContext* p, char* zSql, FILE* in, int iStartLine) {
                      sqlite3_changes64(p->db), sqlite3_total_changes64(p->db));
     printConsole(p->pOut, "%s\n", zLineBuf);
   }
-  return 0;
+  // Output that could not be written fails the chunk.
+  checkCommandOutput(p);
+  return writeFailureCount() != nWriteFailuresBefore ? 1 : 0;
 }
 
 int processInput(ShellContext* p) {
@@ -538,7 +542,7 @@ int processInput(ShellContext* p) {
       }
       nSql = 0;
       if (p->nOnceCount != 0) {
-        restoreOutput(p);
+        if (restoreOutput(p)) nErrCount++;
         p->nOnceCount = 0;
       } else {
         discardTempFile(p);

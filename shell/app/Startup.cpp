@@ -8,6 +8,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -137,10 +138,13 @@ int finishShell(ShellContext* p, ArgumentCopies* pArgs, std::vector<char*>* pCmd
     conn.db = nullptr;
   }
   // After the connections: closing one can still write to the trace stream.
-  closeOutputStream(p->pTraceFile);
+  // Output lost on the way, even now, makes the run fail.
+  bool bLost = closeOutputStream(p->pTraceFile);
   p->pTraceFile = nullptr;
   homeDirectory(true);
-  restoreOutput(p);
+  if (restoreOutput(p)) bLost = true;
+  if (checkWrites(stdout) == WriteStatus::Failed) bLost = true;
+  if (bLost && rc == 0) rc = 1;
   p->bLaunchViewer = 0;
   discardTempFile(p);
   pArgs->release();
@@ -158,7 +162,8 @@ int runCommandSql(ShellContext* p, const char* zSql, const char* zNoTextFormat, 
   int rc = runStatements(p, zSql, &zErrMsg);
   // As after every chunk of SQL, a safe mode lifted by .nonce is back on.
   p->bSafeActive = p->bSafePersistent;
-  *pbFailed = false;
+  *pbFailed = checkCommandOutput(p);
+  if (*pbFailed && zErrMsg == nullptr && rc == 0) return 1;
   if (zErrMsg != nullptr) {
     printConsole(stderr, "Error: %s\n", zErrMsg);
     sqlite3_free(zErrMsg);
@@ -321,6 +326,9 @@ int shellMain(int argc, char** argvIn) {
   char** argv = args.az.data();
   zProgName = argv[0];
   installInterruptHandler();
+  // A write beyond the file-size limit fails with EFBIG (reported like any
+  // write error) instead of killing the shell.
+  std::signal(SIGXFSZ, SIG_IGN);
   checkUnconfigured();
 
   // Pass 1: engine configuration, file name, commands.

@@ -159,12 +159,17 @@ int runDotCommand(char* zLine, ShellContext* p) {
 
   discardTempFile(p);
   int rc = 0;
+  const int nWriteFailuresBefore = writeFailureCount();
   const DotCommandRow* pRow = findDotCommand(azArg[0]);
   if (pRow && pRow->xHandler) {
     rc = pRow->xHandler(p, nArg, azArg);
   } else {
     rc = reportUnknownCommand(azArg[0]);
   }
+  // Output the command could not write (to any destination, including one
+  // it closed) fails the command.
+  checkCommandOutput(p);
+  if (writeFailureCount() != nWriteFailuresBefore && (rc & ~dotSkipEndSteps) == 0) rc |= 1;
   if (rc & dotSkipEndSteps) {
     // A handler that ends early still re-arms safe mode, or a lifted safe
     // mode would outlast a failing command; only .nonce itself leaves it
@@ -173,7 +178,7 @@ int runDotCommand(char* zLine, ShellContext* p) {
     return rc & ~dotSkipEndSteps;
   }
 
-  if (p->nOnceCount != 0 && --p->nOnceCount == 0) restoreOutput(p);
+  if (p->nOnceCount != 0 && --p->nOnceCount == 0 && restoreOutput(p) && rc == 0) rc = 1;
   p->bSafeActive = p->bSafePersistent;
   return rc;
 }

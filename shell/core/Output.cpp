@@ -4,6 +4,7 @@
 // straight into the buffered stream and never allocate.
 #include "shell/core/Output.h"
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstring>
 
@@ -352,4 +353,135 @@ void writeHexBlob(FILE* out, const void* pBlob, int nBlob) {
   }
   writeRun(out, zBuf, static_cast<size_t>(nBuf));
   putc_unlocked('\'', out);
+}
+
+// ---------------------------------------------------------------------------
+// Write errors.
+namespace {
+
+// What is known about one output stream.  A handful are open at any time
+// (the current output, the log, the trace, a test-case file), so a small
+// table searched linearly does.
+struct Destination {
+  FILE* f;
+  int iErrno;  // the reason of a failure not yet reported, 0 when none
+  bool bGone;  // the reader went away: the output ends quietly
+  char zName[nOutNameSize];
+};
+constexpr int nDestinations = 8;
+Destination aDestinations[nDestinations];
+int nWriteFailures = 0;
+
+// The entry of f, made on first need (null only when the table is full).
+Destination* destinationOf(FILE* f) {
+  Destination* pFree = nullptr;
+  for (Destination& d : aDestinations) {
+    if (d.f == f) return &d;
+    if (d.f == nullptr && pFree == nullptr) pFree = &d;
+  }
+  if (pFree != nullptr) {
+    pFree->f = f;
+    pFree->iErrno = 0;
+    pFree->bGone = false;
+    setSettingText(pFree->zName, f == stdout ? "stdout" : "output");
+  }
+  return pFree;
+}
+
+void reportFailure(const char* zName, int iErrno) {
+  printConsole(stderr, "Error: cannot write to \"%s\": %s\n", zName, std::strerror(iErrno));
+  nWriteFailures++;
+}
+
+// A failure whose cause was lost on the way: the generic input/output error.
+int reasonOf(int iErrno) {
+  return iErrno != 0 ? iErrno : EIO;
+}
+
+}  // namespace
+
+void nameDestination(FILE* f, const char* zName) {
+  if (f == nullptr || f == stderr) return;
+  Destination* d = destinationOf(f);
+  if (d == nullptr) return;
+  d->iErrno = 0;
+  d->bGone = false;
+  setSettingText(d->zName, zName);
+}
+
+void forgetDestination(FILE* f) {
+  for (Destination& d : aDestinations) {
+    if (d.f == f) d.f = nullptr;
+  }
+}
+
+WriteStatus pollWrites(FILE* f) {
+  if (f == nullptr || f == stderr || !ferror_unlocked(f)) return WriteStatus::Ok;
+  const int iErrno = errno;
+  Destination* d = destinationOf(f);
+  if (d == nullptr) return WriteStatus::Failed;
+  if (d->bGone) return WriteStatus::ReaderGone;
+  if (d->iErrno == 0) d->iErrno = reasonOf(iErrno);
+  if (d->iErrno == EPIPE) {
+    d->bGone = true;
+    return WriteStatus::ReaderGone;
+  }
+  return WriteStatus::Failed;
+}
+
+WriteStatus checkWrites(FILE* f) {
+  if (f == nullptr || f == stderr) return WriteStatus::Ok;
+  // A flush that fails now gives the true reason; one that had nothing left
+  // to write leaves the error flag of an earlier failure.
+  errno = 0;
+  if (std::fflush(f) != 0) {
+    const int iErrno = errno;
+    Destination* d = destinationOf(f);
+    if (d != nullptr && d->iErrno == 0) d->iErrno = reasonOf(iErrno);
+  }
+  const WriteStatus eStatus = pollWrites(f);
+  if (eStatus == WriteStatus::Failed) {
+    Destination* d = destinationOf(f);
+    reportFailure(d != nullptr ? d->zName : "output", d != nullptr ? d->iErrno : EIO);
+    if (d != nullptr) d->iErrno = 0;
+    clearerr_unlocked(f);
+  }
+  return eStatus;
+}
+
+bool closeDestination(FILE* f, bool bPipe) {
+  const int nBefore = nWriteFailures;
+  checkWrites(f);
+  // The name and state outlive the stream for the message below.
+  char zName[nOutNameSize];
+  setSettingText(zName, "output");
+  bool bGone = false;
+  for (Destination& d : aDestinations) {
+    if (d.f != f) continue;
+    std::memcpy(zName, d.zName, sizeof(zName));
+    bGone = d.bGone;
+    d.f = nullptr;
+  }
+  // Everything was flushed above: what fails now is the close itself.  A
+  // command that stopped reading is not a failure.
+  errno = 0;
+  const int rc = bPipe ? pclose(f) : std::fclose(f);
+  const int iErrno = errno;
+  if (rc == -1 || (!bPipe && rc != 0)) {
+    if (!bGone && iErrno != EPIPE && iErrno != ECHILD) reportFailure(zName, reasonOf(iErrno));
+  }
+  return nWriteFailures != nBefore;
+}
+
+int writeFailureCount() {
+  return nWriteFailures;
+}
+
+bool checkCommandOutput(ShellContext* p) {
+  const int nBefore = nWriteFailures;
+  checkWrites(p->pOut);
+  if (p->pOut != stdout) checkWrites(stdout);
+  if (p->pLogFile != p->pOut) checkWrites(p->pLogFile);
+  if (p->pTraceFile != p->pOut && p->pTraceFile != p->pLogFile) checkWrites(p->pTraceFile);
+  return nWriteFailures != nBefore;
 }

@@ -29,3 +29,30 @@ void writeJsonString(FILE* out, const char* z, int n);
 // is written as \u00xx so that the output stays valid UTF-8.
 void writeJsonBlob(FILE* out, const void* pBlob, int nBlob);
 void writeHexBlob(FILE* out, const void* pBlob, int nBlob);
+
+// ---------------------------------------------------------------------------
+// Write errors of the output destinations.  A failed write is reported once,
+// on standard error, with the destination's name and the system's reason; a
+// reader that went away (EPIPE) ends that destination's output quietly.
+enum class WriteStatus { Ok, Failed, ReaderGone };
+
+// Gives f a name for the messages (the output file or "|command").  Standard
+// output is known as "stdout" without being named.
+void nameDestination(FILE* f, const char* zName);
+// Drops what is remembered about f (call before it is closed).
+void forgetDestination(FILE* f);
+// The cheap test after a batch of writes: no flush, no message.  The first
+// time the stream's error flag is seen, errno is kept as the reason.
+WriteStatus pollWrites(FILE* f);
+// Flushes f; a failure seen now or earlier is reported (and then cleared, so
+// the next command starts afresh).  Standard error is never checked.
+WriteStatus checkWrites(FILE* f);
+// Flushes and closes f (with pclose when bPipe) and forgets it; a failure is
+// reported as checkWrites does.  True when a failure was reported.
+bool closeDestination(FILE* f, bool bPipe);
+// How many write failures have been reported since the start: a command
+// whose run raised it has failed.
+int writeFailureCount();
+// The check at the end of a command: the current output, standard output,
+// the log and the trace streams.  True when a failure was reported.
+bool checkCommandOutput(ShellContext* p);

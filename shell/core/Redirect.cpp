@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "shell/core/Output.h"
 #include "shell/core/ShellContext.h"
 
 namespace {
@@ -91,7 +92,11 @@ FILE* openOutputStream(const char* zFile, bool bTextMode) {
   if (safeCompare(zFile, "stderr") == 0) return stderr;
   if (safeCompare(zFile, "off") == 0) return nullptr;
   FILE* f = std::fopen(zFile, bTextMode ? "w" : "wb");
-  if (f == nullptr) std::fprintf(stderr, "Error: cannot open \"%s\"\n", zFile);
+  if (f == nullptr) {
+    std::fprintf(stderr, "Error: cannot open \"%s\"\n", zFile);
+  } else {
+    nameDestination(f, zFile);
+  }
   return f;
 }
 
@@ -105,16 +110,25 @@ FILE* openOutputPipe(const char* zCommand) {
     pfnPipeSignalBefore = std::signal(SIGPIPE, SIG_IGN);
     bPipeSignalIgnored = true;
   }
+  if (pPipe) {
+    char zName[nOutNameSize];
+    sqlite3_snprintf(static_cast<int>(sizeof(zName)), zName, "|%s", zCommand);
+    nameDestination(pPipe, zName);
+  }
   return pPipe;
 }
 
-void closeOutputStream(FILE* f) {
-  if (f && f != stdout && f != stderr) std::fclose(f);
+bool closeOutputStream(FILE* f) {
+  if (f == nullptr || f == stdout || f == stderr) return false;
+  return closeDestination(f, false);
 }
 
-void restoreOutput(ShellContext* p) {
+bool restoreOutput(ShellContext* p) {
+  const int nBefore = writeFailureCount();
   if (p->zOutName[0] == '|') {
-    if (p->pOut && p->pOut != stdout && p->pOut != stderr) pclose(p->pOut);
+    if (p->pOut && p->pOut != stdout && p->pOut != stderr) {
+      closeDestination(p->pOut, true);
+    }
     if (bPipeSignalIgnored) {
       std::signal(SIGPIPE, pfnPipeSignalBefore);
       bPipeSignalIgnored = false;
@@ -129,6 +143,7 @@ void restoreOutput(ShellContext* p) {
   }
   p->zOutName[0] = 0;
   p->pOut = stdout;
+  return writeFailureCount() != nBefore;
 }
 
 void makeTempFileName(ShellContext* p, const char* zSuffix) {

@@ -10,9 +10,13 @@ FILE* openOutputStream(const char* zFile, bool bTextMode);
 // the pipe is open, a command that stops reading gives write errors instead
 // of ending the shell; restoreOutput closes the pipe.
 FILE* openOutputPipe(const char* zCommand);
-void closeOutputStream(FILE* f);
+// Closes a file from openOutputStream (never stdout or stderr).  Its pending
+// output is flushed first; a failed write or close is reported on standard
+// error, and then the result is true.
+bool closeOutputStream(FILE* f);
 // Ends the current redirection: afterwards pOut is stdout and zOutName "".
-void restoreOutput(ShellContext* p);
+// True when a write failure of the closed destination was reported.
+bool restoreOutput(ShellContext* p);
 void makeTempFileName(ShellContext* p, const char* zSuffix);
 void discardTempFile(ShellContext* p);
 FILE* openInputFile(const char* zName);

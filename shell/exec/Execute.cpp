@@ -178,6 +178,12 @@ int runStatements(ShellContext* p, const char* zSql, char** pzErrMsg) {
 
     int rcFinalize = sqlite3_finalize(pStmt);
     if (rc != SQLITE_NOMEM) rc = rcFinalize;
+    if (rc == SQLITE_OK && pollWrites(p->pOut) == WriteStatus::Failed) {
+      // Output that cannot be written fails the command as an error would:
+      // the statements after this one do not run.
+      p->pCurStmt = nullptr;
+      break;
+    }
     if (rc == SQLITE_OK) {
       zSql = skipSpace(zLeftover);
     } else if (pzErrMsg) {
@@ -240,6 +246,11 @@ int runPrepared(ShellContext* p, sqlite3_stmt* pStmt) {
     if (rc == SQLITE_NOMEM) break;
     if (renderRow(p, nCol, azVals, azCols, aiTypes)) {
       rc = SQLITE_ABORT;
+    } else if (ferror_unlocked(p->pOut) && pollWrites(p->pOut) != WriteStatus::Ok) {
+      // The output cannot take more rows: the statement ends here.  A reader
+      // that went away ends it quietly; any other failure is reported by the
+      // check at the end of the command.
+      rc = SQLITE_DONE;
     } else {
       rc = sqlite3_step(pStmt);
     }
