@@ -447,6 +447,8 @@ int doImport(ShellContext* p, int nArg, char** azArg) {
     // A commit that failed can leave the transaction open, to be committed
     // by whatever statement comes next: end it here, where it was reported.
     if (sqlite3_get_autocommit(db) == 0) sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+    printConsole(stderr, "%s: the import was rolled back: its %d rows are not in the table\n",
+                 sCtx.zSourceName, sCtx.nRowsAdded);
     sCtx.nRowsAdded = 0;
   }
   if (nVerbose >= 1) {

@@ -324,6 +324,29 @@ TEST_F(ImportCommand, EngineRollbackStopsTheImport) {
   }
 }
 
+// A commit that fails (here another connection's read lock keeps the writer
+// out) is reported, and the import's transaction is ended there instead of
+// staying open for whatever statement comes next to commit.
+TEST_F(ImportCommand, FailedCommitEndsTheTransaction) {
+  exec("CREATE TABLE t(a, b)");
+  writeFile("d.csv", "1,2\n3,4\n");
+  sqlite3* dbReader = nullptr;
+  ASSERT_EQ(sqlite3_open(path("test.db").c_str(), &dbReader), SQLITE_OK);
+  sqlite3_stmt* pRead = nullptr;
+  ASSERT_EQ(sqlite3_prepare_v2(dbReader, "SELECT * FROM sqlite_schema", -1, &pRead, nullptr),
+            SQLITE_OK);
+  ASSERT_EQ(sqlite3_step(pRead), SQLITE_ROW);  // holds the read lock
+  Outcome r = run({"--csv", "-v", path("d.csv"), "t"});
+  sqlite3_finalize(pRead);
+  sqlite3_close(dbReader);
+  EXPECT_EQ(r.rc, 1);
+  EXPECT_EQ(r.err, "Error: database is locked\n" + path("d.csv") +
+                       ": the import was rolled back: its 2 rows are not in the table\n");
+  EXPECT_EQ(r.out, "Added 0 rows with 0 errors using 2 lines of input\n");
+  EXPECT_EQ(sqlite3_get_autocommit(ctx.db), 1);
+  EXPECT_TRUE(rows("t").empty());
+}
+
 // The exit status of a command read through "|" is checked once its output
 // has been read to the end: a failing command fails the import (the rows it
 // did write are kept), and is reported by name.
