@@ -133,9 +133,10 @@ void cloneTableRows(ShellContext* p, sqlite3* dbNew, const char* zTable) {
             sqlite3_bind_double(pIns, i + 1, sqlite3_column_double(pQuery.get(), i));
             break;
           case SQLITE_TEXT:
+            // By its byte count: a text may hold NUL bytes.
             sqlite3_bind_text(pIns, i + 1,
                               reinterpret_cast<const char*>(sqlite3_column_text(pQuery.get(), i)),
-                              -1, SQLITE_STATIC);
+                              sqlite3_column_bytes(pQuery.get(), i), SQLITE_STATIC);
             break;
           case SQLITE_BLOB: {
             // An empty blob has no data pointer, which would bind a NULL.

@@ -220,7 +220,13 @@ int dumpTableCallback(void* pArg, int nCol, char** azVal, char** /*azCol*/) {
 int runSchemaDumpQuery(ShellContext* p, const char* zQuery) {
   char* zErr = nullptr;
   int rc = sqlite3_exec(p->db, zQuery, dumpTableCallback, p, &zErr);
-  if (rc != SQLITE_CORRUPT) {
+  if (!isCorrupt(rc)) {
+    if (rc != SQLITE_OK) {
+      // The listing itself failed (not a database, locked, interrupted): the
+      // tables it did not reach are missing from the script.
+      p->nErrors++;
+      printConsole(p->pOut, "/****** ERROR: %s ******/\n", zErr ? zErr : sqlite3_errstr(rc));
+    }
     sqlite3_free(zErr);
     return rc;
   }
@@ -323,6 +329,11 @@ int doDump(ShellContext* p, int nArg, char** azArg) {
   }
 
   openDatabase(p, 0);
+  if (p->db == nullptr) {
+    p->mFlags = mSavedFlags;
+    sqlite3_free(zLike);
+    return 1;
+  }
   p->eEqpMode = 0;
   p->eStatsMode = 0;
   p->bScanStats = 0;
@@ -333,8 +344,22 @@ int doDump(ShellContext* p, int nArg, char** azArg) {
   }
   p->bSchemaWritable = 0;
   p->bHeaders = 0;
+  // With writable_schema on, the engine reads past a schema it cannot load,
+  // and a database whose first page is damaged would dump as an empty one.
+  // Reading the schema table before that tells such damage apart.
+  int nSchemaErrors = 0;
+  {
+    char* zErr = nullptr;
+    if (sqlite3_exec(p->db, "SELECT count(*) FROM main.sqlite_schema", nullptr, nullptr, &zErr) !=
+        SQLITE_OK) {
+      nSchemaErrors = 1;
+      printConsole(p->pOut, "/****** ERROR: %s ******/\n", zErr ? zErr : sqlite3_errmsg(p->db));
+      printConsole(stderr, "Error: %s\n", zErr ? zErr : sqlite3_errmsg(p->db));
+      sqlite3_free(zErr);
+    }
+  }
   sqlite3_exec(p->db, "SAVEPOINT dump; PRAGMA writable_schema=ON", nullptr, nullptr, nullptr);
-  p->nErrors = 0;
+  p->nErrors = nSchemaErrors;
 
   const char* zCond = zLike ? zLike : "true";
   // Written to a file or a pipe, the dump shows how far it got on a terminal's
@@ -378,13 +403,19 @@ int doDump(ShellContext* p, int nArg, char** azArg) {
   }
   sqlite3_exec(p->db, "PRAGMA writable_schema=OFF;", nullptr, nullptr, nullptr);
   sqlite3_exec(p->db, "RELEASE dump;", nullptr, nullptr, nullptr);
+  const bool bIncomplete = p->nErrors != 0;
   if (!bDataOnly) {
-    printRaw(p->pOut, p->nErrors ? "ROLLBACK; -- due to errors\n" : "COMMIT;\n");
+    printRaw(p->pOut, bIncomplete ? "ROLLBACK; -- due to errors\n" : "COMMIT;\n");
   }
   p->bHeaders = bSavedHeaders;
   p->mFlags = mSavedFlags;
   p->eEqpMode = eSavedEqpMode;
   p->eStatsMode = eSavedStatsMode;
   p->bScanStats = bSavedScanStats;
+  if (bIncomplete) {
+    // A script that misses part of the database must not pass for a backup.
+    std::fputs("Error: .dump met errors reading the database; the script is incomplete\n", stderr);
+    return 1;
+  }
   return 0;
 }

@@ -1,5 +1,6 @@
 // .import: loads delimited text from a file or a command into a table.
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <cstdio>
 #include <cstring>
@@ -85,9 +86,34 @@ bool openImportInput(ImportReader* pCtx, const char* zFile) {
   return true;
 }
 
+// Closes the input.  A command that failed (a non-zero exit status, or ended
+// by a signal) is reported and makes the result false; so is a file that
+// could not be closed cleanly.
+bool closeImportInput(ImportReader* pCtx, const char* zFile) {
+  if (pCtx->pInput == nullptr || pCtx->xCloseInput == nullptr) return true;
+  const int rcClose = pCtx->xCloseInput(pCtx->pInput);
+  pCtx->pInput = nullptr;
+  if (zFile[0] != '|') return true;
+  if (rcClose == -1) {
+    printConsole(stderr, "Error: cannot close the command \"%s\"\n", zFile + 1);
+    return false;
+  }
+  if (WIFEXITED(rcClose)) {
+    if (WEXITSTATUS(rcClose) == 0) return true;
+    printConsole(stderr, "Error: command \"%s\" exited with status %d\n", zFile + 1,
+                 WEXITSTATUS(rcClose));
+  } else if (WIFSIGNALED(rcClose)) {
+    printConsole(stderr, "Error: command \"%s\" was ended by signal %d\n", zFile + 1,
+                 WTERMSIG(rcClose));
+  } else {
+    printConsole(stderr, "Error: command \"%s\" failed\n", zFile + 1);
+  }
+  return false;
+}
+
 // Reads the first record as column names and creates the table from them.
 bool createTableFromHeader(ShellContext* p, ImportReader* pCtx, ImportFieldReader xRead,
-                           const char* zFullTabName, int nVerbose) {
+                           const char* zFile, const char* zFullTabName, int nVerbose) {
   SqlitePtr zCreate(sqlite3_mprintf("CREATE TABLE %s", zFullTabName));
   if (!zCreate) closeAndExitOutOfMemory(pCtx);
   // Past the connection's column limit the table cannot be made anyway: one
@@ -114,6 +140,7 @@ bool createTableFromHeader(ShellContext* p, ImportReader* pCtx, ImportFieldReade
   }
   if (zColDefs == nullptr) {
     printConsole(stderr, "%s: empty file\n", pCtx->zSourceName);
+    if (nInterrupts == 0) closeImportInput(pCtx, zFile);
     return false;
   }
   zCreate.reset(sqlite3_mprintf("%z%z\n", zCreate.release(), zColDefs));
@@ -265,7 +292,7 @@ int doImport(ShellContext* p, int nArg, char** azArg) {
   StmtPtr pStmt = prepareStmt(db, zSql.get(), &rc);
   if (rc != SQLITE_OK && sqlite3_strglob("no such table: *", sqlite3_errmsg(db)) == 0) {
     pStmt.reset();
-    if (!createTableFromHeader(p, &sCtx, xRead, zFullTabName.get(), nVerbose)) return 1;
+    if (!createTableFromHeader(p, &sCtx, xRead, zFile, zFullTabName.get(), nVerbose)) return 1;
     pStmt = prepareStmt(db, zSql.get(), &rc);
   }
   if (rc != SQLITE_OK) {
@@ -302,7 +329,15 @@ int doImport(ShellContext* p, int nArg, char** azArg) {
   zFullTabName.reset();
 
   const bool bOwnTransaction = sqlite3_get_autocommit(db) != 0;
-  if (bOwnTransaction) sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
+  if (bOwnTransaction && sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK) {
+    // Without the transaction every row would be committed on its own.
+    pStmt.reset();
+    return reportDatabaseError(db);
+  }
+  // Set when the engine rolled the transaction back under the import: the
+  // rows inserted so far are gone, and any later row would be committed on
+  // its own, so the import stops there.
+  bool bRolledBack = false;
 
   sqlite3_stmt* pInsert = pStmt.get();
   const bool bAsciiMode = p->eMode == OutputMode::Ascii;
@@ -314,7 +349,7 @@ int doImport(ShellContext* p, int nArg, char** azArg) {
     nInputSize = st.st_size;
   }
   TerminalProgress progress(nInputSize > 0 ? "bytes" : "rows");
-  while (sCtx.iTerm != -1) {
+  while (sCtx.iTerm != -1 && !bRolledBack) {
     if (progress.isDue()) {
       if (nInputSize > 0) {
         const long nRead = std::ftell(sCtx.pInput);
@@ -339,7 +374,14 @@ int doImport(ShellContext* p, int nArg, char** azArg) {
         record.addNull(i);
       } else {
         if (sCtx.bFieldTooLong) rcBind = SQLITE_TOOBIG;
-        const int n = sCtx.bFieldHasNul ? static_cast<int>(std::strlen(z)) : sCtx.nField;
+        int n = sCtx.nField;
+        if (sCtx.bFieldHasNul) {
+          // A field is text, which ends at its first NUL byte.
+          n = static_cast<int>(std::strlen(z));
+          progress.finish();
+          printConsole(stderr, "%s:%d: field %d holds a NUL byte - cut at it\n", sCtx.zSourceName,
+                       iStartLine, i + 1);
+        }
         record.add(i, z, n);
       }
       if (i < nCol - 1 && sCtx.iTerm != sCtx.iColSep) {
@@ -374,6 +416,15 @@ int doImport(ShellContext* p, int nArg, char** azArg) {
         progress.finish();
         printConsole(stderr, "%s:%d: INSERT failed: %s\n", sCtx.zSourceName, iStartLine, zError);
         sCtx.nRowErrors++;
+        if (sqlite3_get_autocommit(db) != 0) {
+          // The failure took the whole transaction with it (a full disk, an
+          // I/O error, a trigger's RAISE(ROLLBACK)).
+          printConsole(stderr,
+                       "%s:%d: import stopped: the transaction was rolled back, "
+                       "so the %d rows before this line are not in the table\n",
+                       sCtx.zSourceName, iStartLine, sCtx.nRowsAdded);
+          bRolledBack = true;
+        }
       } else {
         sCtx.nRowsAdded++;
       }
@@ -381,11 +432,24 @@ int doImport(ShellContext* p, int nArg, char** azArg) {
   }
 
   progress.finish();
+  // After Ctrl-C or a rollback the command's output was not read to its end,
+  // so its exit status says nothing.
+  bool bInputOk = true;
+  if (nInterrupts == 0 && !bRolledBack) bInputOk = closeImportInput(&sCtx, zFile);
   closeImportReader(&sCtx);
   pStmt.reset();
-  rc = sCtx.nRowErrors > 0 ? 1 : 0;
-  if (bOwnTransaction && sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
+  rc = sCtx.nRowErrors > 0 || !bInputOk ? 1 : 0;
+  if (bRolledBack) {
+    sCtx.nRowsAdded = 0;
+  } else if (bOwnTransaction &&
+             sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
     rc = reportDatabaseError(db);
+    // A commit that failed can leave the transaction open, to be committed
+    // by whatever statement comes next: end it here, where it was reported.
+    if (sqlite3_get_autocommit(db) == 0) sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+    printConsole(stderr, "%s: the import was rolled back: its %d rows are not in the table\n",
+                 sCtx.zSourceName, sCtx.nRowsAdded);
+    sCtx.nRowsAdded = 0;
   }
   if (nVerbose >= 1) {
     printRaw(p->pOut, "Added %d rows with %d errors using %d lines of input\n", sCtx.nRowsAdded,

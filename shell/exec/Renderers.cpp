@@ -14,6 +14,7 @@
 #include "shell/exec/Columnar.h"
 #include "shell/exec/Execute.h"
 #include "shell/core/Output.h"
+#include "shell/core/SqlText.h"
 #include "shell/exec/SchemaPrinters.h"
 
 namespace {
@@ -242,11 +243,11 @@ void renderInsert(ShellContext* p, int nArg, char** azArg, char** azCol, int* ai
     if (azArg[i] == nullptr || eType == SQLITE_NULL) {
       put(out, "NULL");
     } else if (eType == SQLITE_TEXT) {
-      if (bNewlines) {
-        writeSqlString(out, azArg[i]);
-      } else {
-        writeSqlStringEscaped(out, azArg[i]);
-      }
+      // The byte count, not the terminator, says where a text ends: it may
+      // hold NUL bytes.
+      const size_t n =
+          pStmt ? static_cast<size_t>(sqlite3_column_bytes(pStmt, i)) : std::strlen(azArg[i]);
+      writeSqlText(out, azArg[i], n, bNewlines);
     } else if (eType == SQLITE_INTEGER) {
       put(out, azArg[i]);
     } else if (eType == SQLITE_FLOAT) {
@@ -269,7 +270,7 @@ void renderInsert(ShellContext* p, int nArg, char** azArg, char** azCol, int* ai
     } else if (isNumberText(azArg[i], nullptr)) {
       put(out, azArg[i]);
     } else if (bNewlines) {
-      writeSqlString(out, azArg[i]);
+      writeSqlStringKeepLineFeeds(out, azArg[i]);
     } else {
       writeSqlStringEscaped(out, azArg[i]);
     }

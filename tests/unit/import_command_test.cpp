@@ -270,6 +270,128 @@ TEST_F(ImportCommand, InsideAnOpenTransaction) {
   EXPECT_TRUE(rows("t").empty());
 }
 
+// When a failed insert takes the whole transaction with it, the rows before
+// it are gone: the import must stop there and say so, and no later row may be
+// committed on its own.  A full database (the page limit reached with a small
+// cache, so that pages spill during the import) and a trigger's
+// RAISE(ROLLBACK), in the import's own transaction and in the user's.
+TEST_F(ImportCommand, EngineRollbackStopsTheImport) {
+  std::string body;
+  for (int i = 1; i <= 3000; i++) body += std::to_string(i) + "," + std::string(100, 'x') + "\n";
+  writeFile("d.csv", body);
+  const std::string f = path("d.csv");
+  struct Case {
+    const char* zWhat;
+    const char* zSetup;
+    const char* zFirstError;  // the INSERT failure, up to the line number
+    const char* zFailure;     // the engine's message
+  } cases[] = {
+      {"full database", "PRAGMA cache_size=10; PRAGMA max_page_count=30;", nullptr,
+       "database or disk is full"},
+      {"trigger",
+       "CREATE TRIGGER tr BEFORE INSERT ON t WHEN new.a = '6' "
+       "BEGIN SELECT RAISE(ROLLBACK, 'boom'); END;",
+       ":6: INSERT failed: boom\n", "boom"},
+      {"trigger in the user's transaction",
+       "CREATE TRIGGER tr BEFORE INSERT ON t WHEN new.a = '6' "
+       "BEGIN SELECT RAISE(ROLLBACK, 'boom'); END; BEGIN; INSERT INTO t VALUES('mine', 0);",
+       ":6: INSERT failed: boom\n", "boom"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.zWhat);
+    exec("DROP TABLE IF EXISTS t; CREATE TABLE t(a, b)");
+    exec(c.zSetup);
+    Outcome r = run({"--csv", "-v", f, "t"});
+    EXPECT_EQ(r.rc, 1);
+    // Exactly one failure, then the stop, naming the same line.
+    const std::string zFailed = ": INSERT failed: " + std::string(c.zFailure) + "\n";
+    const size_t iColon = r.err.find(':', f.size() + 1);
+    ASSERT_EQ(r.err.rfind(f + ":", 0), 0u) << r.err;
+    ASSERT_NE(iColon, std::string::npos) << r.err;
+    const std::string zAt = r.err.substr(0, iColon);  // "FILE:LINE"
+    const int iLine = std::stoi(zAt.substr(f.size() + 1));
+    if (c.zFirstError) {
+      EXPECT_EQ(r.err.substr(f.size(), std::strlen(c.zFirstError)), c.zFirstError);
+    }
+    EXPECT_EQ(r.err,
+              zAt + zFailed + zAt + ": import stopped: the transaction was rolled back, so the " +
+                  std::to_string(iLine - 1) + " rows before this line are not in the table\n");
+    EXPECT_EQ(r.out,
+              "Added 0 rows with 1 errors using " + std::to_string(iLine) + " lines of input\n");
+    EXPECT_EQ(sqlite3_get_autocommit(ctx.db), 1);
+    EXPECT_TRUE(rows("t").empty());
+    exec("DROP TRIGGER IF EXISTS tr; PRAGMA max_page_count=4294967294; PRAGMA cache_size=-2000");
+  }
+}
+
+// A commit that fails (here another connection's read lock keeps the writer
+// out) is reported, and the import's transaction is ended there instead of
+// staying open for whatever statement comes next to commit.
+TEST_F(ImportCommand, FailedCommitEndsTheTransaction) {
+  exec("CREATE TABLE t(a, b)");
+  writeFile("d.csv", "1,2\n3,4\n");
+  sqlite3* dbReader = nullptr;
+  ASSERT_EQ(sqlite3_open(path("test.db").c_str(), &dbReader), SQLITE_OK);
+  sqlite3_stmt* pRead = nullptr;
+  ASSERT_EQ(sqlite3_prepare_v2(dbReader, "SELECT * FROM sqlite_schema", -1, &pRead, nullptr),
+            SQLITE_OK);
+  ASSERT_EQ(sqlite3_step(pRead), SQLITE_ROW);  // holds the read lock
+  Outcome r = run({"--csv", "-v", path("d.csv"), "t"});
+  sqlite3_finalize(pRead);
+  sqlite3_close(dbReader);
+  EXPECT_EQ(r.rc, 1);
+  EXPECT_EQ(r.err, "Error: database is locked\n" + path("d.csv") +
+                       ": the import was rolled back: its 2 rows are not in the table\n");
+  EXPECT_EQ(r.out, "Added 0 rows with 0 errors using 2 lines of input\n");
+  EXPECT_EQ(sqlite3_get_autocommit(ctx.db), 1);
+  EXPECT_TRUE(rows("t").empty());
+}
+
+// The exit status of a command read through "|" is checked once its output
+// has been read to the end: a failing command fails the import (the rows it
+// did write are kept), and is reported by name.
+TEST_F(ImportCommand, FailingCommandFailsTheImport) {
+  writeFile("d.csv", "a,b\n1,2\n");
+  const std::string cat = "cat " + path("d.csv");
+  struct Case {
+    std::string zSource;
+    int rc;
+    std::string err;
+    size_t nRows;
+  } cases[] = {
+      {"|" + cat, 0, "", 1},
+      {"|" + cat + "; exit 3", 1, "Error: command \"" + cat + "; exit 3\" exited with status 3\n",
+       1},
+      {"|" + cat + "; kill -TERM $$", 1,
+       "Error: command \"" + cat + "; kill -TERM $$\" was ended by signal 15\n", 1},
+      {"|false", 1, "<pipe>: empty file\nError: command \"false\" exited with status 1\n", 0},
+  };
+  int iCase = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.zSource);
+    const std::string table = "t" + std::to_string(iCase++);
+    Outcome r = run({"--csv", c.zSource, table});
+    EXPECT_EQ(r.rc, c.rc);
+    EXPECT_EQ(r.err, c.err);
+    if (c.nRows > 0) {
+      EXPECT_EQ(rows(table), (Rows{{"1", "2"}}));
+    }
+  }
+  EXPECT_EQ(sqlite3_get_autocommit(ctx.db), 1);
+}
+
+// A field is stored as text, which ends at a NUL byte: a field cut there is
+// reported with its line and column, quoted or not.
+TEST_F(ImportCommand, FieldCutAtANulByteIsReported) {
+  writeFile("d.csv", std::string("a,b\nx\0y,\"p\0q\"\nclean,row\n", 24));
+  Outcome r = run({"--csv", path("d.csv"), "t"});
+  const std::string f = path("d.csv");
+  EXPECT_EQ(r.rc, 0);
+  EXPECT_EQ(r.err, f + ":2: field 1 holds a NUL byte - cut at it\n" + f +
+                       ":2: field 2 holds a NUL byte - cut at it\n");
+  EXPECT_EQ(rows("t"), (Rows{{"x", "p"}, {"clean", "row"}}));
+}
+
 TEST_F(ImportCommand, SkipSchemaAndVerbose) {
   exec("ATTACH '' AS aux; CREATE TABLE aux.t(x,y)");
   writeFile("d.csv", "a,b\n1,2\n3,4\n");
