@@ -55,8 +55,8 @@ void writeReport() {
   const int fd = ::open(zReportPath, O_WRONLY | O_CREAT | O_TRUNC, 0644);
   if (fd < 0) return;
   char zLine[64];
-  const int n = std::snprintf(zLine, sizeof(zLine), "%llu %d\n", nRequests.load(),
-                              bFired.load() ? 1 : 0);
+  const int n =
+      std::snprintf(zLine, sizeof(zLine), "%llu %d\n", nRequests.load(), bFired.load() ? 1 : 0);
   if (n > 0) {
     [[maybe_unused]] const ssize_t nWritten = ::write(fd, zLine, static_cast<size_t>(n));
   }
@@ -111,15 +111,21 @@ void* allocateNoThrow(std::size_t nByte, std::size_t nAlign) noexcept {
 
 }  // namespace
 
-void* operator new(std::size_t n) { return allocateOrHandle(n, 0); }
-void* operator new[](std::size_t n) { return allocateOrHandle(n, 0); }
+void* operator new(std::size_t n) {
+  return allocateOrHandle(n, 0);
+}
+void* operator new[](std::size_t n) {
+  return allocateOrHandle(n, 0);
+}
 void* operator new(std::size_t n, std::align_val_t a) {
   return allocateOrHandle(n, static_cast<std::size_t>(a));
 }
 void* operator new[](std::size_t n, std::align_val_t a) {
   return allocateOrHandle(n, static_cast<std::size_t>(a));
 }
-void* operator new(std::size_t n, const std::nothrow_t&) noexcept { return allocateNoThrow(n, 0); }
+void* operator new(std::size_t n, const std::nothrow_t&) noexcept {
+  return allocateNoThrow(n, 0);
+}
 void* operator new[](std::size_t n, const std::nothrow_t&) noexcept {
   return allocateNoThrow(n, 0);
 }
@@ -130,15 +136,39 @@ void* operator new[](std::size_t n, std::align_val_t a, const std::nothrow_t&) n
   return allocateNoThrow(n, static_cast<std::size_t>(a));
 }
 
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
-void operator delete(void* p, std::align_val_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::align_val_t) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
-void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
-void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
-void operator delete(void* p, std::align_val_t, const std::nothrow_t&) noexcept { std::free(p); }
-void operator delete[](void* p, std::align_val_t, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete(void* p) noexcept {
+  std::free(p);
+}
+void operator delete[](void* p) noexcept {
+  std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+  std::free(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+  std::free(p);
+}
+void operator delete(void* p, std::align_val_t) noexcept {
+  std::free(p);
+}
+void operator delete[](void* p, std::align_val_t) noexcept {
+  std::free(p);
+}
+void operator delete(void* p, std::size_t, std::align_val_t) noexcept {
+  std::free(p);
+}
+void operator delete[](void* p, std::size_t, std::align_val_t) noexcept {
+  std::free(p);
+}
+void operator delete(void* p, const std::nothrow_t&) noexcept {
+  std::free(p);
+}
+void operator delete[](void* p, const std::nothrow_t&) noexcept {
+  std::free(p);
+}
+void operator delete(void* p, std::align_val_t, const std::nothrow_t&) noexcept {
+  std::free(p);
+}
+void operator delete[](void* p, std::align_val_t, const std::nothrow_t&) noexcept {
+  std::free(p);
+}
