@@ -289,9 +289,22 @@ const std::vector<AllocScript>& allocScripts() {
          "a\x1f"
          "b\x1e"
          "c\x1f"
-         "d\x1e"}}},
-      {"dump", {":memory:"}, kDumpSql, {}},
-      {"schema", {":memory:"}, kSchemaSql, {}},
+         "d\x1e"}},
+       0,
+       "the column count of an existing table reads as too small when its query runs out of "
+       "memory, and rows are imported cut short with status 0"},
+      {"dump",
+       {":memory:"},
+       kDumpSql,
+       {},
+       0,
+       "a dump whose queries run out of memory ends with status 0 and a partial dump"},
+      {"schema",
+       {":memory:"},
+       kSchemaSql,
+       {},
+       0,
+       ".fullschema that runs out of memory in the statistics query fails with no message"},
       {"extensions", {":memory:"}, kExtensionsSql, {}},
       {"parameters",
        {":memory:"},
