@@ -18,6 +18,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -593,5 +594,133 @@ INSTANTIATE_TEST_SUITE_P(
                       CrashCase{"save", {"src.db", ".save target.db"}, false},
                       CrashCase{"clone", {"src.db", ".clone target.db"}, true}),
     [](const ::testing::TestParamInfo<CrashCase>& info) { return std::string(info.param.zName); });
+
+}  // namespace
+
+namespace {
+
+// ---------------------------------------------------------------------------------------------
+// Failing writes: the representative scripts with their output on a destination that fails
+// after K bytes.  A failing device or file makes the run fail with a message naming the
+// destination; a reader that goes away ends the output quietly.
+
+struct WriteScript {
+  const char* zName;
+  const char* zStdin;
+};
+
+const std::vector<WriteScript>& writeScripts() {
+  static const std::vector<WriteScript> scripts = {
+      {"modes", kModesSql},           {"dump", kDumpSql},         {"schema", kSchemaSql},
+      {"extensions", kExtensionsSql}, {"parameters", kParamsSql},
+  };
+  return scripts;
+}
+
+// The byte counts after which the destination fails: none at all, a few, and points inside
+// the output of a clean run.
+std::vector<long> failingSizes(size_t nClean) {
+  std::vector<long> a = {0, 1, 7};
+  for (const size_t n : {nClean / 4, nClean / 2, nClean - 1}) {
+    if (n > 7) a.push_back(static_cast<long>(n));
+  }
+  return a;
+}
+
+class WriteFailure : public ::testing::TestWithParam<WriteScript> {};
+
+TEST_P(WriteFailure, AFailingDestinationFailsTheRunAndIsNamed) {
+  const WriteScript& script = GetParam();
+  Scratch scratch;
+  ASSERT_FALSE(scratch.dir().empty());
+  const fs::path input = scratch / "input.sql";
+  writeFile(input, script.zStdin);
+  RunOptions opt;
+  opt.stdinPath = input.string();
+  const RunResult clean = run(INJECT_SQLSH, {":memory:"}, scratch.dir(), opt);
+  ASSERT_EQ(clean.code(), 0) << clean.describe();
+  ASSERT_GT(clean.out.size(), 20u);
+
+  // Standard output on /dev/full.
+  {
+    RunOptions full = opt;
+    full.stdoutPath = "/dev/full";
+    const RunResult r = run(INJECT_SQLSH, {":memory:"}, scratch.dir(), full);
+    EXPECT_EQ(r.code(), 1) << "stdout on /dev/full: " << r.describe();
+    EXPECT_NE(r.err.find("\"stdout\""), std::string::npos) << r.describe();
+    EXPECT_FALSE(hasRuntimeReport(r.err)) << r.describe();
+  }
+  // Standard output, and a file of .output, cut by the file-size limit after K bytes.
+  for (const long nLimit : failingSizes(clean.out.size())) {
+    RunOptions limited = opt;
+    limited.nFileLimit = nLimit;
+    const RunResult r = run(INJECT_SQLSH, {":memory:"}, scratch.dir(), limited);
+    EXPECT_EQ(r.code(), 1) << "stdout limited to " << nLimit << " bytes: " << r.describe();
+    EXPECT_NE(r.err.find("\"stdout\""), std::string::npos) << r.describe();
+    EXPECT_FALSE(hasRuntimeReport(r.err)) << r.describe();
+    EXPECT_LE(r.out.size(), static_cast<size_t>(nLimit));
+
+    const fs::path redirected = scratch / "redirected.sql";
+    writeFile(redirected, std::string(".output result.txt\n") + script.zStdin);
+    limited.stdinPath = redirected.string();
+    const RunResult o = run(INJECT_SQLSH, {":memory:"}, scratch.dir(), limited);
+    EXPECT_EQ(o.code(), 1) << ".output limited to " << nLimit << " bytes: " << o.describe();
+    EXPECT_NE(o.err.find("\"result.txt\""), std::string::npos) << o.describe();
+    EXPECT_FALSE(hasRuntimeReport(o.err)) << o.describe();
+  }
+  // Standard output on a FIFO whose reader leaves after K bytes: the run ends, quietly.
+  for (const long nRead : failingSizes(clean.out.size())) {
+    const fs::path fifo = scratch / "fifo";
+    std::error_code ec;
+    fs::remove(fifo, ec);
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const pid_t reader = fork();
+    if (reader == 0) {
+      const int fd = open(fifo.c_str(), O_RDONLY);
+      char buf[256];
+      long nLeft = nRead;
+      while (nLeft > 0) {
+        const ssize_t n = read(fd, buf, static_cast<size_t>(std::min<long>(nLeft, sizeof(buf))));
+        if (n <= 0) break;
+        nLeft -= n;
+      }
+      _exit(0);
+    }
+    RunOptions piped = opt;
+    piped.stdoutPath = fifo.string();
+    piped.nTimeoutMs = 20000;
+    const RunResult r = run(INJECT_SQLSH, {":memory:"}, scratch.dir(), piped);
+    int iStatus = 0;
+    waitpid(reader, &iStatus, 0);
+    EXPECT_FALSE(r.bTimedOut) << "reader leaving after " << nRead << " bytes";
+    EXPECT_TRUE(r.exited()) << "reader leaving after " << nRead << " bytes: " << r.describe();
+    EXPECT_EQ(r.err.find("cannot write"), std::string::npos) << r.describe();
+    EXPECT_FALSE(hasRuntimeReport(r.err)) << r.describe();
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Scripts, WriteFailure, ::testing::ValuesIn(writeScripts()),
+                         [](const ::testing::TestParamInfo<WriteScript>& info) {
+                           return std::string(info.param.zName);
+                         });
+
+// An endless query into a pipe whose reader takes two lines stops, instead of running on.
+TEST(WriteFailure, EndlessQueryIntoAPipeWhoseReaderLeftStops) {
+  Scratch scratch;
+  ASSERT_FALSE(scratch.dir().empty());
+  const fs::path input = scratch / "input.sql";
+  writeFile(input,
+            ".output |head -2 >head.txt\n"
+            "WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x+1 FROM c) SELECT x FROM c;\n"
+            ".output stdout\nSELECT 'after';\n");
+  RunOptions opt;
+  opt.stdinPath = input.string();
+  opt.nTimeoutMs = 20000;
+  const RunResult r = run(INJECT_SQLSH, {":memory:"}, scratch.dir(), opt);
+  EXPECT_FALSE(r.bTimedOut);
+  EXPECT_EQ(r.code(), 0) << r.describe();
+  EXPECT_EQ(r.out, "after\n");
+  EXPECT_EQ(readFile(scratch / "head.txt"), "1\n2\n");
+}
 
 }  // namespace
