@@ -39,7 +39,11 @@ int setParameter(ShellContext* p, const char* zKey, const char* zValue) {
   createParameterTable(p);
   SqlitePtr zSql(checkAlloc(sqlite3_mprintf(
       "REPLACE INTO temp.sqlite_parameters(key,value)VALUES(%Q,%s);", zKey, zValue)));
-  StmtPtr pStmt = prepareStmt(p->db, zSql.get());
+  int rc = SQLITE_OK;
+  StmtPtr pStmt = prepareStmt(p->db, zSql.get(), &rc);
+  // Out of memory is no sign that the value is not an expression: storing it
+  // as text then would silently change its type.
+  if (rc == SQLITE_NOMEM) exitOutOfMemory();
   if (!pStmt) {
     zSql.reset(checkAlloc(sqlite3_mprintf(
         "REPLACE INTO temp.sqlite_parameters(key,value)VALUES(%Q,%Q);", zKey, zValue)));
@@ -49,7 +53,7 @@ int setParameter(ShellContext* p, const char* zKey, const char* zValue) {
       return 1;
     }
   }
-  sqlite3_step(pStmt.get());
+  if (sqlite3_step(pStmt.get()) == SQLITE_NOMEM) exitOutOfMemory();
   return 0;
 }
 

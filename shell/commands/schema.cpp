@@ -165,6 +165,9 @@ int doFullschema(ShellContext* p, int nArg, char** azArg) {
                         "WHERE type!='meta' AND sql NOTNULL AND name NOT LIKE 'sqlite_%' "
                         "ORDER BY x",
                         rowCallback, &data, nullptr);
+  // Other errors of the query only set the result; exhaustion ends the shell, so that a
+  // schema cut short is not followed by a claim that there are no statistics.
+  if (rc == SQLITE_NOMEM) exitOutOfMemory();
   bool bStats = false;
   if (rc == SQLITE_OK) {
     StmtPtr pStmt = prepareStmt(

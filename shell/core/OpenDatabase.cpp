@@ -169,36 +169,45 @@ void shellUsleepFunc(sqlite3_context* pCtx, int, sqlite3_value** apVal) {
   sqlite3_result_int(pCtx, nUsec);
 }
 
+// A registration that ran out of memory leaves the connection without some of
+// its functions, and a later statement would fail with a misleading "no such
+// function"; it ends the process like any other exhaustion.  Other failures
+// are ignored.
+static void checkRegistration(int rc) {
+  if (rc == SQLITE_NOMEM) exitOutOfMemory();
+}
+
 // The built-in extensions, registered on every new connection in this fixed
-// order; their results are ignored:
-//   sha3, uint, decimal, regexp, ieee754, series, fileio, completion.
+// order: sha3, uint, decimal, regexp, ieee754, series, fileio, completion.
 void registerExtensions(sqlite3* db) {
-  sha3Register(db);
-  uintRegister(db);
-  decimalRegister(db);
-  regexpRegister(db);
-  ieee754Register(db);
-  seriesRegister(db);
-  fileioRegister(db);
-  completionRegister(db);
+  checkRegistration(sha3Register(db));
+  checkRegistration(uintRegister(db));
+  checkRegistration(decimalRegister(db));
+  checkRegistration(regexpRegister(db));
+  checkRegistration(ieee754Register(db));
+  checkRegistration(seriesRegister(db));
+  checkRegistration(fileioRegister(db));
+  checkRegistration(completionRegister(db));
 }
 
 void registerShellFunctions(sqlite3* db, ShellContext* p) {
-  sqlite3_create_function(db, "shell_add_schema", 3, SQLITE_UTF8, nullptr, shellAddSchemaFunc,
-                          nullptr, nullptr);
-  sqlite3_create_function(db, "shell_module_schema", 1, SQLITE_UTF8, nullptr, shellModuleSchemaFunc,
-                          nullptr, nullptr);
-  sqlite3_create_function(db, "shell_putsnl", 1, SQLITE_UTF8, p, shellPutsnlFunc, nullptr, nullptr);
-  sqlite3_create_function(db, "shell_escape_crnl", 1, SQLITE_UTF8, nullptr, shellEscapeCrnlFunc,
-                          nullptr, nullptr);
-  sqlite3_create_function(db, "shell_int32", 2, SQLITE_UTF8, nullptr, shellInt32Func, nullptr,
-                          nullptr);
-  sqlite3_create_function(db, "shell_idquote", 1, SQLITE_UTF8, nullptr, shellIdQuoteFunc, nullptr,
-                          nullptr);
-  sqlite3_create_function(db, "usleep", 1, SQLITE_UTF8, nullptr, shellUsleepFunc, nullptr, nullptr);
+  checkRegistration(sqlite3_create_function(db, "shell_add_schema", 3, SQLITE_UTF8, nullptr,
+                                            shellAddSchemaFunc, nullptr, nullptr));
+  checkRegistration(sqlite3_create_function(db, "shell_module_schema", 1, SQLITE_UTF8, nullptr,
+                                            shellModuleSchemaFunc, nullptr, nullptr));
+  checkRegistration(sqlite3_create_function(db, "shell_putsnl", 1, SQLITE_UTF8, p, shellPutsnlFunc,
+                                            nullptr, nullptr));
+  checkRegistration(sqlite3_create_function(db, "shell_escape_crnl", 1, SQLITE_UTF8, nullptr,
+                                            shellEscapeCrnlFunc, nullptr, nullptr));
+  checkRegistration(sqlite3_create_function(db, "shell_int32", 2, SQLITE_UTF8, nullptr,
+                                            shellInt32Func, nullptr, nullptr));
+  checkRegistration(sqlite3_create_function(db, "shell_idquote", 1, SQLITE_UTF8, nullptr,
+                                            shellIdQuoteFunc, nullptr, nullptr));
+  checkRegistration(sqlite3_create_function(db, "usleep", 1, SQLITE_UTF8, nullptr, shellUsleepFunc,
+                                            nullptr, nullptr));
   // edit() with one and with two arguments; direct-only, so that a view or a
   // trigger of a database from elsewhere cannot start a program.
-  editRegister(db);
+  checkRegistration(editRegister(db));
 }
 
 // ---------------------------------------------------------------------------

@@ -50,8 +50,11 @@ sqlite3_stmt* lookupFor(sqlite3* db) {
     sqlite3_finalize(pLookup);
     pLookup = nullptr;
   }
-  if (sqlite3_prepare_v3(db, "SELECT value FROM temp.sqlite_parameters WHERE key=?1", -1,
-                         SQLITE_PREPARE_PERSISTENT, &pLookup, nullptr) != SQLITE_OK) {
+  const int rc = sqlite3_prepare_v3(db, "SELECT value FROM temp.sqlite_parameters WHERE key=?1", -1,
+                                    SQLITE_PREPARE_PERSISTENT, &pLookup, nullptr);
+  // Out of memory must not look like a parameter without a value.
+  if (rc == SQLITE_NOMEM) exitOutOfMemory();
+  if (rc != SQLITE_OK) {
     sqlite3_finalize(pLookup);
     pLookup = nullptr;
     return nullptr;
@@ -104,10 +107,10 @@ void bindParameters(ShellContext* /*p*/, sqlite3_stmt* pStmt) {
   const bool bCacheable = cacheableVersion(db, &iVersion);
   if (!(bCacheable && cache.bValid && cache.db == db && cache.iDataVersion == iVersion)) {
     // Nothing remembered applies: the table must exist to be read.
-    if (sqlite3_table_column_metadata(db, "TEMP", "sqlite_parameters", "key", nullptr, nullptr,
-                                      nullptr, nullptr, nullptr) != SQLITE_OK) {
-      return;
-    }
+    const int rc = sqlite3_table_column_metadata(db, "TEMP", "sqlite_parameters", "key", nullptr,
+                                                 nullptr, nullptr, nullptr, nullptr);
+    if (rc == SQLITE_NOMEM) exitOutOfMemory();
+    if (rc != SQLITE_OK) return;
     if (bCacheable) {
       clearCache();
       cache.db = db;
@@ -127,7 +130,7 @@ void bindParameters(ShellContext* /*p*/, sqlite3_stmt* pStmt) {
       auto it = cache.aValue.find(std::string_view(zVar));
       if (it != cache.aValue.end()) {
         if (it->second != nullptr) {
-          sqlite3_bind_value(pStmt, i, it->second);
+          if (sqlite3_bind_value(pStmt, i, it->second) == SQLITE_NOMEM) exitOutOfMemory();
         } else {
           sqlite3_bind_null(pStmt, i);
         }
@@ -138,9 +141,11 @@ void bindParameters(ShellContext* /*p*/, sqlite3_stmt* pStmt) {
     if (pQ == nullptr) return;
     sqlite3_bind_text(pQ, 1, zVar, -1, SQLITE_STATIC);
     sqlite3_value* pValue = nullptr;
-    if (sqlite3_step(pQ) == SQLITE_ROW) pValue = sqlite3_column_value(pQ, 0);
+    const int rcStep = sqlite3_step(pQ);
+    if (rcStep == SQLITE_NOMEM) exitOutOfMemory();
+    if (rcStep == SQLITE_ROW) pValue = sqlite3_column_value(pQ, 0);
     if (pValue != nullptr) {
-      sqlite3_bind_value(pStmt, i, pValue);
+      if (sqlite3_bind_value(pStmt, i, pValue) == SQLITE_NOMEM) exitOutOfMemory();
     } else {
       sqlite3_bind_null(pStmt, i);
     }
