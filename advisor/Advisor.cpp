@@ -999,13 +999,15 @@ class StatFunctions {
 // The rows are read in index order, and each key column is compared, under the
 // index's collation, with the same column of the row before, which rem()
 // remembers.  rem() must therefore see the rows after they have been sorted:
-// the sort happens in a subquery that the LIMIT clauses keep from being merged
-// into the outer query (whose result columns would otherwise be computed
-// before the sort, in table order).
+// the sorted key columns are materialized first (a subquery merged into the
+// outer query would have its result columns computed before the sort, in
+// table order).  The materialized rows are appended in sorted order and read
+// back in that order; only the key columns go through the sort.
 int measureIndex(IndexAdvisor* p, sqlite3_stmt* pKeys, sqlite3_stmt* pWriter, const char* zTab,
                  const char* zIdx, char** pzErr) {
   std::string zSelect;
   std::string zOrder;
+  std::string zColumns;  // only the key columns go through the sort
   int nKey = 0;
   bool bExpression = false;
   sqlite3_bind_text(pKeys, 1, zIdx, -1, SQLITE_STATIC);
@@ -1021,12 +1023,14 @@ int measureIndex(IndexAdvisor* p, sqlite3_stmt* pKeys, sqlite3_stmt* pWriter, co
     SqlitePtr zTerm =
         format("%sx.%Q IS rem(%d, x.%Q) COLLATE %s", zSep, zCol, nKey, zCol, zCollSql.c_str());
     SqlitePtr zKey = format("%s\"%w\" COLLATE %s", zSep, zCol, zCollSql.c_str());
-    if (!zTerm || !zKey) {
+    SqlitePtr zColumn = format("%s\"%w\"", zSep, zCol);
+    if (!zTerm || !zKey || !zColumn) {
       sqlite3_reset(pKeys);
       return SQLITE_NOMEM;
     }
     zSelect += zTerm.get();
     zOrder += zKey.get();
+    zColumns += zColumn.get();
     nKey++;
   }
   int rc = sqlite3_reset(pKeys);
@@ -1040,8 +1044,9 @@ int measureIndex(IndexAdvisor* p, sqlite3_stmt* pKeys, sqlite3_stmt* pWriter, co
   SqlitePtr zSource =
       p->iSample == 100 ? format("main.%Q", zTab) : format("temp.%s", kScratchTable);
   if (!zSource) return SQLITE_NOMEM;
-  SqlitePtr zQuery = format("SELECT %s FROM (SELECT * FROM %s ORDER BY %s LIMIT -1) x LIMIT -1",
-                            zSelect.c_str(), zSource.get(), zOrder.c_str());
+  SqlitePtr zQuery =
+      format("WITH x AS MATERIALIZED (SELECT %s FROM %s ORDER BY %s) SELECT %s FROM x",
+             zColumns.c_str(), zSource.get(), zOrder.c_str(), zSelect.c_str());
   StmtPtr pQuery;
   rc = prepare(db, zQuery.get(), &pQuery, pzErr);
   if (rc != SQLITE_OK) return rc;

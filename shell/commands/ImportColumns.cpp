@@ -105,10 +105,12 @@ void closeScratch(sqlite3** pDb) {
 
 void addName(const char* zName, sqlite3** pDb) {
   if (*pDb == nullptr) {
+    // An in-memory database fails to open only for want of memory; going on
+    // without it would lose this name and make the table narrower.
     if (sqlite3_open(":memory:", pDb) != SQLITE_OK) {
       sqlite3_close(*pDb);
       *pDb = nullptr;
-      return;
+      exitOutOfMemory();
     }
     const int rc = sqlite3_exec(*pDb, zColumnsSchema, nullptr, nullptr, nullptr);
     checkRc(rc);
@@ -132,11 +134,13 @@ void addName(const char* zName, sqlite3** pDb) {
 }  // namespace
 
 int db_int(sqlite3* db, const char* zSql) {
-  StmtPtr pStmt = prepareStmt(db, zSql);
-  if (pStmt && sqlite3_step(pStmt.get()) == SQLITE_ROW) {
-    return sqlite3_column_int(pStmt.get(), 0);
-  }
-  return 0;
+  int rc;
+  StmtPtr pStmt = prepareStmt(db, zSql, &rc);
+  checkRc(rc);
+  if (!pStmt) return 0;
+  rc = sqlite3_step(pStmt.get());
+  checkRc(rc);
+  return rc == SQLITE_ROW ? sqlite3_column_int(pStmt.get(), 0) : 0;
 }
 
 char* importColumnNames(const char* zName, sqlite3** pDb, char** pzRenamed) {

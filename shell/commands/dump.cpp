@@ -129,6 +129,16 @@ struct DumpProgress {
 };
 DumpProgress dumpProgress;
 
+// The first error the dump met, named in the closing message on standard
+// error (the script itself carries every error as a comment).
+char zFirstDumpError[200];
+
+void countDumpError(ShellContext* p, const char* zMessage) {
+  if (p->nErrors++ == 0) {
+    setSettingText(zFirstDumpError, zMessage != nullptr ? zMessage : "unknown error");
+  }
+}
+
 int dumpTableCallback(void* pArg, int nCol, char** azVal, char** /*azCol*/) {
   auto* p = static_cast<ShellContext*>(pArg);
   if (dumpProgress.pLine != nullptr) {
@@ -168,7 +178,7 @@ int dumpTableCallback(void* pArg, int nCol, char** azVal, char** /*azCol*/) {
 
   char** azColNames = tableColumnNames(p, zTable);
   if (azColNames == nullptr) {
-    p->nErrors++;
+    countDumpError(p, sqlite3_errmsg(p->db));
     return 0;
   }
   TextBuffer sTable;
@@ -213,7 +223,7 @@ int dumpTableCallback(void* pArg, int nCol, char** azVal, char** /*azCol*/) {
   p->eMode = eSavedMode;
   textFree(&sTable);
   textFree(&sSelect);
-  if (rc != SQLITE_OK) p->nErrors++;
+  if (rc != SQLITE_OK) countDumpError(p, sqlite3_errstr(rc));
   return 0;
 }
 
@@ -224,7 +234,7 @@ int runSchemaDumpQuery(ShellContext* p, const char* zQuery) {
     if (rc != SQLITE_OK) {
       // The listing itself failed (not a database, locked, interrupted): the
       // tables it did not reach are missing from the script.
-      p->nErrors++;
+      countDumpError(p, zErr ? zErr : sqlite3_errstr(rc));
       printConsole(p->pOut, "/****** ERROR: %s ******/\n", zErr ? zErr : sqlite3_errstr(rc));
     }
     sqlite3_free(zErr);
@@ -232,7 +242,7 @@ int runSchemaDumpQuery(ShellContext* p, const char* zQuery) {
   }
   // Whatever the retry finds, objects may be missing from the script: it
   // must not end in COMMIT.
-  p->nErrors++;
+  countDumpError(p, zErr ? zErr : sqlite3_errstr(rc));
   printConsole(p->pOut, "/****** CORRUPTION ERROR *******/\n");
   if (zErr != nullptr) {
     printConsole(p->pOut, "/****** %s ******/\n", zErr);
@@ -259,7 +269,7 @@ int runStatementDumpQuery(ShellContext* p, const char* zSelect) {
     printConsole(p->pOut, "/**** ERROR: (%d) %s *****/\n%s", rc, sqlite3_errmsg(p->db),
                  zContext ? zContext.get() : "");
     // Counted even for corruption: the indexes, triggers and views are missing.
-    p->nErrors++;
+    countDumpError(p, sqlite3_errmsg(p->db));
     return rc;
   }
   int nResult = sqlite3_column_count(pSelect.get());
@@ -282,7 +292,7 @@ int runStatementDumpQuery(ShellContext* p, const char* zSelect) {
   rc = sqlite3_finalize(pSelect.release());
   if (rc != SQLITE_OK) {
     printConsole(p->pOut, "/**** ERROR: (%d) %s *****/\n", rc, sqlite3_errmsg(p->db));
-    p->nErrors++;
+    countDumpError(p, sqlite3_errmsg(p->db));
   }
   return rc;
 }
@@ -347,19 +357,19 @@ int doDump(ShellContext* p, int nArg, char** azArg) {
   // With writable_schema on, the engine reads past a schema it cannot load,
   // and a database whose first page is damaged would dump as an empty one.
   // Reading the schema table before that tells such damage apart.
-  int nSchemaErrors = 0;
+  p->nErrors = 0;
   {
     char* zErr = nullptr;
     if (sqlite3_exec(p->db, "SELECT count(*) FROM main.sqlite_schema", nullptr, nullptr, &zErr) !=
         SQLITE_OK) {
-      nSchemaErrors = 1;
-      printConsole(p->pOut, "/****** ERROR: %s ******/\n", zErr ? zErr : sqlite3_errmsg(p->db));
-      printConsole(stderr, "Error: %s\n", zErr ? zErr : sqlite3_errmsg(p->db));
+      const char* zWhy = zErr ? zErr : sqlite3_errmsg(p->db);
+      countDumpError(p, zWhy);
+      printConsole(p->pOut, "/****** ERROR: %s ******/\n", zWhy);
+      printConsole(stderr, "Error: %s\n", zWhy);
       sqlite3_free(zErr);
     }
   }
   sqlite3_exec(p->db, "SAVEPOINT dump; PRAGMA writable_schema=ON", nullptr, nullptr, nullptr);
-  p->nErrors = nSchemaErrors;
 
   const char* zCond = zLike ? zLike : "true";
   // Written to a file or a pipe, the dump shows how far it got on a terminal's
@@ -414,7 +424,9 @@ int doDump(ShellContext* p, int nArg, char** azArg) {
   p->bScanStats = bSavedScanStats;
   if (bIncomplete) {
     // A script that misses part of the database must not pass for a backup.
-    std::fputs("Error: .dump met errors reading the database; the script is incomplete\n", stderr);
+    printConsole(stderr,
+                 "Error: .dump met errors reading the database (%s); the script is incomplete\n",
+                 zFirstDumpError);
     return 1;
   }
   return 0;

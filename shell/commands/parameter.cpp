@@ -18,19 +18,30 @@ constexpr int maxKeyWidth = 40;
 void listParameters(ShellContext* p) {
   int nWidth = 0;
   {
-    StmtPtr pStmt = prepareStmt(p->db, "SELECT max(length(key)) FROM temp.sqlite_parameters;");
-    if (pStmt && sqlite3_step(pStmt.get()) == SQLITE_ROW) {
+    int rc = SQLITE_OK;
+    StmtPtr pStmt = prepareStmt(p->db, "SELECT max(length(key)) FROM temp.sqlite_parameters;", &rc);
+    if (rc == SQLITE_NOMEM) exitOutOfMemory();
+    rc = pStmt ? sqlite3_step(pStmt.get()) : SQLITE_DONE;
+    if (rc == SQLITE_NOMEM) exitOutOfMemory();
+    if (rc == SQLITE_ROW) {
       nWidth = sqlite3_column_int(pStmt.get(), 0);
       if (nWidth > maxKeyWidth) nWidth = maxKeyWidth;
     }
   }
   if (nWidth == 0) return;
-  StmtPtr pStmt = prepareStmt(p->db, "SELECT key, quote(value) FROM temp.sqlite_parameters;");
+  int rc = SQLITE_OK;
+  StmtPtr pStmt = prepareStmt(p->db, "SELECT key, quote(value) FROM temp.sqlite_parameters;", &rc);
+  if (rc == SQLITE_NOMEM) exitOutOfMemory();
   if (!pStmt) return;
-  while (sqlite3_step(pStmt.get()) == SQLITE_ROW) {
-    printConsole(p->pOut, "%-*s %s\n", nWidth, sqlite3_column_text(pStmt.get(), 0),
-                 sqlite3_column_text(pStmt.get(), 1));
+  while ((rc = sqlite3_step(pStmt.get())) == SQLITE_ROW) {
+    const unsigned char* zKey = sqlite3_column_text(pStmt.get(), 0);
+    const unsigned char* zValue = sqlite3_column_text(pStmt.get(), 1);
+    if ((zKey == nullptr || zValue == nullptr) && sqlite3_errcode(p->db) == SQLITE_NOMEM) {
+      exitOutOfMemory();
+    }
+    printConsole(p->pOut, "%-*s %s\n", nWidth, zKey, zValue);
   }
+  if (rc == SQLITE_NOMEM) exitOutOfMemory();
 }
 
 // Stores zValue for zKey: as the SQL expression it is, or, when it is none,

@@ -172,7 +172,9 @@ int doFullschema(ShellContext* p, int nArg, char** azArg) {
   if (rc == SQLITE_OK) {
     StmtPtr pStmt = prepareStmt(
         p->db, "SELECT rowid FROM sqlite_schema WHERE name GLOB 'sqlite_stat[134]'", &rc);
-    bStats = pStmt && sqlite3_step(pStmt.get()) == SQLITE_ROW;
+    const int rcStep = pStmt ? sqlite3_step(pStmt.get()) : rc;
+    if (rc == SQLITE_NOMEM || rcStep == SQLITE_NOMEM) exitOutOfMemory();
+    bStats = rcStep == SQLITE_ROW;
   }
   if (!bStats) {
     printConsole(p->pOut, "/* No STAT tables available */\n");

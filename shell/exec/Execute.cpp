@@ -50,23 +50,31 @@ sqlite3_stmt* showPlanFirst(ShellContext* p, sqlite3_stmt* pStmt, int* pRc) {
 
   {
     SqlitePtr zEqp(checkAlloc(sqlite3_mprintf("EXPLAIN QUERY PLAN %s", zStmtSql.c_str())));
-    StmtPtr pExplain = prepareStmt(db, zEqp.get());
+    // The plan is shown only where it can be made; for want of memory it
+    // would go missing without a word, so exhaustion ends the shell.
+    int rcExplain = SQLITE_OK;
+    StmtPtr pExplain = prepareStmt(db, zEqp.get(), &rcExplain);
+    if (rcExplain == SQLITE_NOMEM) exitOutOfMemory();
     if (pExplain) {
-      while (sqlite3_step(pExplain.get()) == SQLITE_ROW) {
+      while ((rcExplain = sqlite3_step(pExplain.get())) == SQLITE_ROW) {
         const char* zLine = reinterpret_cast<const char*>(sqlite3_column_text(pExplain.get(), 3));
+        if (zLine == nullptr && sqlite3_errcode(db) == SQLITE_NOMEM) exitOutOfMemory();
         if (zLine == nullptr) zLine = "";
         int iEqpId = sqlite3_column_int(pExplain.get(), 0);
         int iParentId = sqlite3_column_int(pExplain.get(), 1);
         if (zLine[0] == '-') planRender(p);
         planAppend(p, iEqpId, iParentId, zLine);
       }
+      if (rcExplain == SQLITE_NOMEM) exitOutOfMemory();
       planRender(p);
     }
   }
 
   if (p->eEqpMode == 3) {
     SqlitePtr zExplain(checkAlloc(sqlite3_mprintf("EXPLAIN %s", zStmtSql.c_str())));
-    StmtPtr pExplain = prepareStmt(db, zExplain.get());
+    int rcExplain = SQLITE_OK;
+    StmtPtr pExplain = prepareStmt(db, zExplain.get(), &rcExplain);
+    if (rcExplain == SQLITE_NOMEM) exitOutOfMemory();
     if (pExplain) {
       p->eModeNow = OutputMode::Explain;
       prepareExplainIndent(p, pExplain.get());

@@ -45,7 +45,7 @@ done
 wait
 rm -f "$OUT/libshell_fuzz.a"
 ar rcs "$OUT/libshell_fuzz.a" "$SHELL_OBJ"/*.o
-SHELL_LIBS="$OUT/libshell_fuzz.a -lutf8proc -lpthread -ldl $SQLITE_FLAGS"
+SHELL_LIBS="$OUT/libshell_fuzz.a -ledit -lutf8proc -lpthread -ldl $SQLITE_FLAGS"
 
 # fuzz_lines: the line scanner, statement assembly and processInput.
 # fuzz_dotargs: the dot-command tokenizer and the argument parsers.

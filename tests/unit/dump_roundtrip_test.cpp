@@ -313,8 +313,11 @@ std::string preservedRowidName(sqlite3* db, const std::string& table) {
   return "";
 }
 
-constexpr const char* zIncomplete =
-    "Error: .dump met errors reading the database; the script is incomplete\n";
+// The closing message of a dump that met errors, naming the first of them.
+std::string incompleteDump(const std::string& zFirstError) {
+  return "Error: .dump met errors reading the database (" + zFirstError +
+         "); the script is incomplete\n";
+}
 
 class DumpRoundTrip : public ::testing::Test {
  protected:
@@ -559,7 +562,7 @@ TEST_F(DumpRoundTrip, DamagedPageDumpsWhatCanBeRead) {
     } else {
       // An incomplete script must not pass for a good backup.
       EXPECT_EQ(dump.status, 1);
-      EXPECT_EQ(dump.err, std::string(zIncomplete));
+      EXPECT_EQ(dump.err, incompleteDump("database disk image is malformed"));
       EXPECT_NE(dump.out.find("/****** CORRUPTION ERROR *******/\n"), std::string::npos);
       ASSERT_TRUE(dump.out.ends_with("\nROLLBACK; -- due to errors\n"));
     }
@@ -617,7 +620,7 @@ TEST_F(DumpRoundTrip, DamagedSchemaPageEndsInRollback) {
   }
   RunResult dump = runShell(dir, {src.string(), ".dump"});
   EXPECT_EQ(dump.status, 1);
-  EXPECT_NE(dump.err.find(zIncomplete), std::string::npos) << dump.err;
+  EXPECT_NE(dump.err.find("; the script is incomplete\n"), std::string::npos) << dump.err;
   EXPECT_NE(dump.out.find("/****** CORRUPTION ERROR *******/\n"), std::string::npos);
   EXPECT_TRUE(dump.out.ends_with("\nROLLBACK; -- due to errors\n")) << dump.out;
 }
@@ -649,7 +652,8 @@ TEST_F(DumpRoundTrip, UnreadableFirstPageIsReportedAsDamage) {
     SCOPED_TRACE(std::string(c.zFile) + c.zOptions);
     RunResult dump = runShell(dir, {c.zFile, std::string(".dump") + c.zOptions});
     EXPECT_EQ(dump.status, 1);
-    EXPECT_EQ(dump.err, std::string("Error: ") + c.zEngineMessage + "\n" + zIncomplete);
+    EXPECT_EQ(dump.err,
+              std::string("Error: ") + c.zEngineMessage + "\n" + incompleteDump(c.zEngineMessage));
     EXPECT_NE(dump.out.find(std::string("/****** ERROR: ") + c.zEngineMessage + " ******/\n"),
               std::string::npos)
         << dump.out;

@@ -352,6 +352,43 @@ TEST(Keyboard, CtrlDAfterAHalfTypedStatementDiscardsIt) {
   }
 }
 
+// The advisor reads every row at --sample 100; a Ctrl-C meanwhile ends the
+// analysis with the engine's message, the database file keeps its bytes, no
+// scratch table is left behind, and the next SQL runs as usual.
+TEST(Keyboard, CtrlCDuringExpertAnalysisStopsItAndTheShellGoesOn) {
+  REQUIRE_SHELL();
+  TempDir home;
+  const std::string zDb = home.path() + "/db.sqlite";
+  makeDatabase(zDb,
+               "CREATE TABLE t(a, b, c, d);"
+               "WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM n WHERE x < 400000)"
+               " INSERT INTO t SELECT x % 1000, x % 777, x % 13, hex(randomblob(8)) FROM n;");
+  const std::string zBefore = readFile(zDb);
+  PtySession s({zDb}, home.path());
+  ASSERT_TRUE(s.started());
+  s.readUntil("sqlite> ");
+  s.send(".expert --sample 100\r");
+  s.readUntil("sqlite> ");
+  s.send("SELECT * FROM t WHERE a = 5 AND b > 3 AND c = 2 ORDER BY d;\r");
+  std::this_thread::sleep_for(300ms);
+  s.send(keyCtrlC);
+  std::string out = s.readUntil("sqlite> ", 60s);
+  if (contains(out, "CREATE INDEX")) GTEST_SKIP() << "the analysis ended before the interrupt";
+  EXPECT_TRUE(contains(out, "Error: interrupted\n")) << out;
+  s.send("SELECT 'after', count(*) FROM sqlite_temp_schema;\r");
+  out = s.readUntil("sqlite> ");
+  EXPECT_TRUE(contains(out, "after|0\n")) << out;
+  // The advisor is usable again.
+  s.send(".expert\r");
+  s.readUntil("sqlite> ");
+  s.send("SELECT * FROM t WHERE d = 'x';\r");
+  out = s.readUntil("sqlite> ", 60s);
+  EXPECT_TRUE(contains(out, "CREATE INDEX t_idx_")) << out;
+  s.send(".quit\r");
+  s.waitExit();
+  EXPECT_TRUE(readFile(zDb) == zBefore);
+}
+
 // ---------------------------------------------------------------------------
 // Hints and colour.
 
