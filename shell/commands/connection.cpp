@@ -11,6 +11,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "shell/commands/Commands.h"
 #include "shell/commands/Dispatch.h"
@@ -176,9 +177,130 @@ void cloneTableRows(ShellContext* p, sqlite3* dbNew, const char* zTable) {
   }
 }
 
+// The virtual tables of the source and the shadow tables that hold their
+// content.  Creating a virtual table creates its shadow tables too, so those
+// are not created again: they are emptied and their rows copied as they are,
+// which keeps the content exactly (also where the virtual table cannot give
+// it back, as with a contentless full-text index), and the virtual table's
+// own rows are not copied through it.
+struct VirtualTables {
+  std::vector<std::string> azVirtual;
+  std::vector<std::string> azShadow;
+  std::vector<std::string> azCreated;  // virtual tables already made in the copy
+
+  static bool has(const std::vector<std::string>& az, const char* zName) {
+    for (const std::string& z : az) {
+      if (sqlite3_stricmp(z.c_str(), zName) == 0) return true;
+    }
+    return false;
+  }
+  bool isShadow(const char* zName) const { return has(azShadow, zName); }
+  bool isVirtual(const char* zName) const { return has(azVirtual, zName); }
+  // The virtual table whose content zShadow holds: the longest name that
+  // zShadow begins with, followed by "_".
+  const std::string* ownerOf(const char* zShadow) const {
+    const std::string* pOwner = nullptr;
+    const size_t nShadow = std::strlen(zShadow);
+    for (const std::string& z : azVirtual) {
+      if (z.size() + 1 < nShadow && zShadow[z.size()] == '_' &&
+          sqlite3_strnicmp(z.c_str(), zShadow, static_cast<int>(z.size())) == 0 &&
+          (pOwner == nullptr || z.size() > pOwner->size())) {
+        pOwner = &z;
+      }
+    }
+    return pOwner;
+  }
+  bool hasShadows(const char* zVirtual) const {
+    const size_t n = std::strlen(zVirtual);
+    for (const std::string& z : azShadow) {
+      if (z.size() > n + 1 && z[n] == '_' &&
+          sqlite3_strnicmp(z.c_str(), zVirtual, static_cast<int>(n)) == 0) {
+        return true;
+      }
+    }
+    return false;
+  }
+};
+
+VirtualTables listVirtualTables(sqlite3* db) {
+  VirtualTables v;
+  StmtPtr pList =
+      prepareStmt(db,
+                  "SELECT name, type FROM pragma_table_list WHERE schema='main' AND type IN "
+                  "('virtual','shadow')");
+  while (pList && sqlite3_step(pList.get()) == SQLITE_ROW) {
+    const char* zName = reinterpret_cast<const char*>(sqlite3_column_text(pList.get(), 0));
+    const char* zType = reinterpret_cast<const char*>(sqlite3_column_text(pList.get(), 1));
+    if (zName == nullptr || zType == nullptr) continue;
+    (std::strcmp(zType, "shadow") == 0 ? v.azShadow : v.azVirtual).emplace_back(zName);
+  }
+  return v;
+}
+
+bool tableExists(sqlite3* db, const char* zName) {
+  return sqlite3_table_column_metadata(db, "main", zName, nullptr, nullptr, nullptr, nullptr,
+                                       nullptr, nullptr) == SQLITE_OK;
+}
+
+void execCloneSql(sqlite3* dbNew, const char* zSql) {
+  char* zErr = nullptr;
+  sqlite3_exec(dbNew, zSql, nullptr, nullptr, &zErr);
+  if (zErr) {
+    printConsole(stderr, "Error: %s\nSQL: [%s]\n", zErr, zSql);
+    sqlite3_free(zErr);
+  }
+}
+
+// Makes virtual table zName in dbNew from its definition in the source.
+void createVirtualTable(ShellContext* p, sqlite3* dbNew, VirtualTables& vtabs, const char* zName,
+                        const char* zSql) {
+  vtabs.azCreated.emplace_back(zName);
+  if (zSql != nullptr) {
+    execCloneSql(dbNew, zSql);
+    return;
+  }
+  StmtPtr pDef = prepareStmt(p->db, "SELECT sql FROM sqlite_schema WHERE name=?1");
+  if (!pDef) return;
+  sqlite3_bind_text(pDef.get(), 1, zName, -1, SQLITE_STATIC);
+  if (sqlite3_step(pDef.get()) == SQLITE_ROW) {
+    const char* zDef = reinterpret_cast<const char*>(sqlite3_column_text(pDef.get(), 0));
+    if (zDef != nullptr) execCloneSql(dbNew, zDef);
+  }
+}
+
+// Copies one table (or a shadow or virtual table) of the source into dbNew.
+void cloneTable(ShellContext* p, sqlite3* dbNew, VirtualTables& vtabs, const char* zName,
+                const char* zSql) {
+  if (vtabs.isShadow(zName)) {
+    // Met before its virtual table: make that one first, which makes this.
+    const std::string* pOwner = vtabs.ownerOf(zName);
+    if (pOwner != nullptr && !VirtualTables::has(vtabs.azCreated, pOwner->c_str())) {
+      const std::string zOwner = *pOwner;
+      createVirtualTable(p, dbNew, vtabs, zOwner.c_str(), nullptr);
+    }
+    if (tableExists(dbNew, zName)) {
+      SqlitePtr zEmpty(checkAlloc(sqlite3_mprintf("DELETE FROM \"%w\"", zName)));
+      execCloneSql(dbNew, zEmpty.get());
+    } else {
+      execCloneSql(dbNew, zSql);
+    }
+    cloneTableRows(p, dbNew, zName);
+    return;
+  }
+  if (vtabs.isVirtual(zName)) {
+    if (!VirtualTables::has(vtabs.azCreated, zName))
+      createVirtualTable(p, dbNew, vtabs, zName, zSql);
+    // The shadow tables carry the content.
+    if (!vtabs.hasShadows(zName)) cloneTableRows(p, dbNew, zName);
+    return;
+  }
+  execCloneSql(dbNew, zSql);
+  cloneTableRows(p, dbNew, zName);
+}
+
 // Runs the schema entries selected by zWhere on dbNew, copying rows when asked.
 void cloneSchemaEntries(ShellContext* p, sqlite3* dbNew, const char* zWhere, bool bCopyRows,
-                        TerminalProgress& progress, int& nDone, int nTotal) {
+                        VirtualTables& vtabs, TerminalProgress& progress, int& nDone, int nTotal) {
   int rc = 0;
   for (int nPass = 0; nPass < 2; nPass++) {
     SqlitePtr zQuery(checkAlloc(sqlite3_mprintf(
@@ -197,13 +319,11 @@ void cloneSchemaEntries(ShellContext* p, sqlite3* dbNew, const char* zWhere, boo
       if (zName == nullptr || zSql == nullptr) continue;
       printConsole(stdout, "%s... ", zName);
       std::fflush(stdout);
-      char* zErr = nullptr;
-      sqlite3_exec(dbNew, zSql, nullptr, nullptr, &zErr);
-      if (zErr) {
-        printConsole(stderr, "Error: %s\nSQL: [%s]\n", zErr, zSql);
-        sqlite3_free(zErr);
+      if (bCopyRows) {
+        cloneTable(p, dbNew, vtabs, zName, zSql);
+      } else {
+        execCloneSql(dbNew, zSql);
       }
-      if (bCopyRows) cloneTableRows(p, dbNew, zName);
       std::printf("done\n");
       progress.update(++nDone, nTotal);
     }
@@ -463,8 +583,9 @@ int doClone(ShellContext* p, int nArg, char** azArg) {
   TerminalProgress progress("schema entries", !bStdoutIsTerminal);
   const int nTotal = bStdoutIsTerminal ? 0 : countSchemaEntries(p->db);
   int nDone = 0;
-  cloneSchemaEntries(p, dbNew.get(), "type='table'", true, progress, nDone, nTotal);
-  cloneSchemaEntries(p, dbNew.get(), "type!='table'", false, progress, nDone, nTotal);
+  VirtualTables vtabs = listVirtualTables(p->db);
+  cloneSchemaEntries(p, dbNew.get(), "type='table'", true, vtabs, progress, nDone, nTotal);
+  cloneSchemaEntries(p, dbNew.get(), "type!='table'", false, vtabs, progress, nDone, nTotal);
   progress.finish();
   sqlite3_exec(dbNew.get(), "COMMIT;", nullptr, nullptr, nullptr);
   sqlite3_exec(p->db, "PRAGMA writable_schema=OFF;", nullptr, nullptr, nullptr);
