@@ -94,8 +94,110 @@ int runBackup(sqlite3_backup* pBackup, bool bRetryBusy) {
   return rc;
 }
 
+bool tableExists(sqlite3* db, const char* zName) {
+  return sqlite3_table_column_metadata(db, "main", zName, nullptr, nullptr, nullptr, nullptr,
+                                       nullptr, nullptr) == SQLITE_OK;
+}
+
+// The schema name under which the copy reads the source file directly.
+constexpr const char* zCloneSource = "clone_source";
+
+// Keeps every statement on dbNew from changing the attached source: the
+// schema statements it runs come from the source file, which may be hostile.
+int guardCloneSource(void*, int eAction, const char*, const char*, const char* zDb, const char*) {
+  if (zDb == nullptr || std::strcmp(zDb, zCloneSource) != 0) return SQLITE_OK;
+  switch (eAction) {
+    case SQLITE_READ:
+    case SQLITE_SELECT:
+    case SQLITE_PRAGMA:
+      return SQLITE_OK;
+    default:
+      return SQLITE_DENY;
+  }
+}
+
+// Attaches the source's file to dbNew when the copy may read it there: a
+// plain file of the default file system, and no transaction open on the
+// shell's connection (whose uncommitted rows another connection cannot see).
+bool attachCloneSource(ShellContext* p, sqlite3* dbNew) {
+  if (sqlite3_get_autocommit(p->db) == 0) return false;
+  const char* zFile = sqlite3_db_filename(p->db, "main");
+  if (zFile == nullptr || zFile[0] == 0) return false;
+  char* zVfs = nullptr;
+  sqlite3_file_control(p->db, "main", SQLITE_FCNTL_VFSNAME, &zVfs);
+  const sqlite3_vfs* pDefault = sqlite3_vfs_find(nullptr);
+  const bool bPlainFile =
+      zVfs != nullptr && pDefault != nullptr && std::strcmp(zVfs, pDefault->zName) == 0;
+  sqlite3_free(zVfs);
+  if (!bPlainFile) return false;
+  SqlitePtr zAttach(checkAlloc(sqlite3_mprintf("ATTACH %Q AS %s", zFile, zCloneSource)));
+  if (sqlite3_exec(dbNew, zAttach.get(), nullptr, nullptr, nullptr) != SQLITE_OK) return false;
+  sqlite3_set_authorizer(dbNew, guardCloneSource, nullptr);
+  return true;
+}
+
+// Whether a copy of zTable by INSERT ... SELECT * gives the same rows as the
+// row-by-row copy, which leaves the rowid to the new table (numbering the
+// rows 1, 2, ... in the order read): true where the rowid is a declared
+// column, where there is none, or where the source's rowids already run
+// from 1 without a gap.
+bool keepsSameRowids(sqlite3* dbNew, const char* zTable) {
+  SqlitePtr zInfo(checkAlloc(
+      sqlite3_mprintf("SELECT (SELECT wr FROM pragma_table_list WHERE schema=%Q AND name=%Q),"
+                      " (SELECT sql FROM %s.sqlite_schema WHERE name=%Q) LIKE '%%desc%%',"
+                      " (SELECT count(*) FROM pragma_table_info(%Q, %Q) WHERE pk>0),"
+                      " (SELECT count(*) FROM pragma_table_info(%Q, %Q) WHERE pk=1 AND"
+                      "   type='INTEGER' COLLATE NOCASE),"
+                      " (SELECT count(*) FROM pragma_table_info(%Q, %Q) WHERE"
+                      "   name IN ('rowid','_rowid_','oid') COLLATE NOCASE)",
+                      zCloneSource, zTable, zCloneSource, zTable, zTable, zCloneSource, zTable,
+                      zCloneSource, zTable, zCloneSource)));
+  StmtPtr pInfo = prepareStmt(dbNew, zInfo.get());
+  if (!pInfo || sqlite3_step(pInfo.get()) != SQLITE_ROW) return false;
+  if (sqlite3_column_type(pInfo.get(), 0) == SQLITE_NULL) return false;
+  if (sqlite3_column_int(pInfo.get(), 0) != 0) return true;   // WITHOUT ROWID
+  if (sqlite3_column_int(pInfo.get(), 4) != 0) return false;  // a column hides the rowid
+  // "INTEGER PRIMARY KEY" names the rowid, except when written with DESC.
+  if (sqlite3_column_int(pInfo.get(), 1) == 0 && sqlite3_column_int(pInfo.get(), 2) == 1 &&
+      sqlite3_column_int(pInfo.get(), 3) == 1) {
+    return true;
+  }
+  SqlitePtr zRange(
+      checkAlloc(sqlite3_mprintf("SELECT count(*) = 0 OR (min(rowid) = 1 AND max(rowid) = count(*))"
+                                 " FROM %s.\"%w\"",
+                                 zCloneSource, zTable)));
+  StmtPtr pRange = prepareStmt(dbNew, zRange.get());
+  return pRange && sqlite3_step(pRange.get()) == SQLITE_ROW &&
+         sqlite3_column_int(pRange.get(), 0) != 0;
+}
+
+// Copies zTable's rows from the attached source in one statement, which the
+// engine turns into a copy of whole records.  Nothing is reported: where it
+// fails (a damaged table, a row the new table refuses), the statement leaves
+// no row behind and the caller copies row by row, with its messages.
+bool transferTableRows(sqlite3* dbNew, const char* zTable, sqlite3_int64* pnRows) {
+  if (!keepsSameRowids(dbNew, zTable)) return false;
+  SqlitePtr zCopy(checkAlloc(sqlite3_mprintf("INSERT INTO main.\"%w\" SELECT * FROM %s.\"%w\"",
+                                             zTable, zCloneSource, zTable)));
+  if (sqlite3_exec(dbNew, zCopy.get(), nullptr, nullptr, nullptr) != SQLITE_OK) return false;
+  *pnRows = sqlite3_changes64(dbNew);
+  return true;
+}
+
+constexpr char zSpinner[] = "|/-\\";
+constexpr sqlite3_int64 nRowsPerSpin = 10000;
+
 // Copies the rows of table zTable from the shell's connection into dbNew.
-void cloneTableRows(ShellContext* p, sqlite3* dbNew, const char* zTable) {
+void cloneTableRows(ShellContext* p, sqlite3* dbNew, const char* zTable, bool bAttached) {
+  sqlite3_int64 nCopied = 0;
+  if (bAttached && transferTableRows(dbNew, zTable, &nCopied)) {
+    // The same spinner marks as a copy row by row writes.
+    for (sqlite3_int64 n = nRowsPerSpin; n <= nCopied; n += nRowsPerSpin) {
+      std::printf("%c\b", zSpinner[(n / nRowsPerSpin) % 4]);
+    }
+    std::fflush(stdout);
+    return;
+  }
   SqlitePtr zQuery(checkAlloc(sqlite3_mprintf("SELECT * FROM \"%w\"", zTable)));
   int rc = 0;
   StmtPtr pQuery = prepareStmt(p->db, zQuery.get(), &rc);
@@ -106,6 +208,13 @@ void cloneTableRows(ShellContext* p, sqlite3* dbNew, const char* zTable) {
   }
   const int nCol = sqlite3_column_count(pQuery.get());
   SqlitePtr zQuoted(checkAlloc(sqlite3_mprintf("%w", zTable)));
+  // The table the schema statement could not make: an unqualified name would
+  // find the attached source's table, so say what a copy without it says.
+  if (bAttached && !tableExists(dbNew, zTable)) {
+    printConsole(stderr, "Error %d: no such table: %s on [%s]\n", SQLITE_ERROR, zTable,
+                 zQuery.get());
+    return;
+  }
   std::string zInsert = "INSERT OR IGNORE INTO \"";
   zInsert += zQuoted.get();
   zInsert += "\" VALUES(?";
@@ -117,7 +226,6 @@ void cloneTableRows(ShellContext* p, sqlite3* dbNew, const char* zTable) {
                  sqlite3_errmsg(dbNew), zQuery.get());
     return;
   }
-  static const char zSpinner[] = "|/-\\";
   sqlite3_int64 nRow = 0;
   for (int nPass = 0; nPass < 2; nPass++) {
     while ((rc = sqlite3_step(pQuery.get())) == SQLITE_ROW) {
@@ -159,8 +267,8 @@ void cloneTableRows(ShellContext* p, sqlite3* dbNew, const char* zTable) {
       }
       sqlite3_reset(pIns);
       nRow++;
-      if (nRow % 10000 == 0) {
-        std::printf("%c\b", zSpinner[(nRow / 10000) % 4]);
+      if (nRow % nRowsPerSpin == 0) {
+        std::printf("%c\b", zSpinner[(nRow / nRowsPerSpin) % 4]);
         std::fflush(stdout);
       }
     }
@@ -187,6 +295,7 @@ struct VirtualTables {
   std::vector<std::string> azVirtual;
   std::vector<std::string> azShadow;
   std::vector<std::string> azCreated;  // virtual tables already made in the copy
+  bool bSourceAttached = false;        // the copy can read the source file itself
 
   static bool has(const std::vector<std::string>& az, const char* zName) {
     for (const std::string& z : az) {
@@ -237,11 +346,6 @@ VirtualTables listVirtualTables(sqlite3* db) {
   return v;
 }
 
-bool tableExists(sqlite3* db, const char* zName) {
-  return sqlite3_table_column_metadata(db, "main", zName, nullptr, nullptr, nullptr, nullptr,
-                                       nullptr, nullptr) == SQLITE_OK;
-}
-
 void execCloneSql(sqlite3* dbNew, const char* zSql) {
   char* zErr = nullptr;
   sqlite3_exec(dbNew, zSql, nullptr, nullptr, &zErr);
@@ -279,23 +383,23 @@ void cloneTable(ShellContext* p, sqlite3* dbNew, VirtualTables& vtabs, const cha
       createVirtualTable(p, dbNew, vtabs, zOwner.c_str(), nullptr);
     }
     if (tableExists(dbNew, zName)) {
-      SqlitePtr zEmpty(checkAlloc(sqlite3_mprintf("DELETE FROM \"%w\"", zName)));
+      SqlitePtr zEmpty(checkAlloc(sqlite3_mprintf("DELETE FROM main.\"%w\"", zName)));
       execCloneSql(dbNew, zEmpty.get());
     } else {
       execCloneSql(dbNew, zSql);
     }
-    cloneTableRows(p, dbNew, zName);
+    cloneTableRows(p, dbNew, zName, vtabs.bSourceAttached);
     return;
   }
   if (vtabs.isVirtual(zName)) {
     if (!VirtualTables::has(vtabs.azCreated, zName))
       createVirtualTable(p, dbNew, vtabs, zName, zSql);
     // The shadow tables carry the content.
-    if (!vtabs.hasShadows(zName)) cloneTableRows(p, dbNew, zName);
+    if (!vtabs.hasShadows(zName)) cloneTableRows(p, dbNew, zName, vtabs.bSourceAttached);
     return;
   }
   execCloneSql(dbNew, zSql);
-  cloneTableRows(p, dbNew, zName);
+  cloneTableRows(p, dbNew, zName, vtabs.bSourceAttached);
 }
 
 // Runs the schema entries selected by zWhere on dbNew, copying rows when asked.
@@ -576,7 +680,13 @@ int doClone(ShellContext* p, int nArg, char** azArg) {
   }
   openDatabase(p, 0);
   sqlite3_exec(p->db, "PRAGMA writable_schema=ON;", nullptr, nullptr, nullptr);
-  sqlite3_exec(dbNew.get(), "BEGIN EXCLUSIVE;", nullptr, nullptr, nullptr);
+  // Attached before the transaction begins, which no ATTACH may do.  The new
+  // file alone is locked for the whole copy: an exclusive transaction would
+  // lock the source too, and keep the shell's connection from reading it.
+  const bool bSourceAttached = attachCloneSource(p, dbNew.get());
+  sqlite3_exec(dbNew.get(),
+               bSourceAttached ? "PRAGMA main.locking_mode=EXCLUSIVE; BEGIN;" : "BEGIN EXCLUSIVE;",
+               nullptr, nullptr, nullptr);
   // The spinner and the "name... done" lines already show progress on a
   // terminal; the progress line is for when they go elsewhere.
   const bool bStdoutIsTerminal = isatty(STDOUT_FILENO) != 0;
@@ -584,10 +694,16 @@ int doClone(ShellContext* p, int nArg, char** azArg) {
   const int nTotal = bStdoutIsTerminal ? 0 : countSchemaEntries(p->db);
   int nDone = 0;
   VirtualTables vtabs = listVirtualTables(p->db);
+  vtabs.bSourceAttached = bSourceAttached;
   cloneSchemaEntries(p, dbNew.get(), "type='table'", true, vtabs, progress, nDone, nTotal);
   cloneSchemaEntries(p, dbNew.get(), "type!='table'", false, vtabs, progress, nDone, nTotal);
   progress.finish();
   sqlite3_exec(dbNew.get(), "COMMIT;", nullptr, nullptr, nullptr);
+  if (bSourceAttached) {
+    sqlite3_set_authorizer(dbNew.get(), nullptr, nullptr);
+    SqlitePtr zDetach(checkAlloc(sqlite3_mprintf("DETACH %s", zCloneSource)));
+    sqlite3_exec(dbNew.get(), zDetach.get(), nullptr, nullptr, nullptr);
+  }
   sqlite3_exec(p->db, "PRAGMA writable_schema=OFF;", nullptr, nullptr, nullptr);
   return 0;
 }

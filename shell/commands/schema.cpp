@@ -81,9 +81,13 @@ int doSchema(ShellContext* p, int nArg, char** azArg) {
   textAppend(&sSelect, "SELECT sql FROM", 0);
   const char* zDiv = "(";
   int iSchema = 0;
-  while (sqlite3_step(pStmt.get()) == SQLITE_ROW) {
+  int rcList;
+  while ((rcList = sqlite3_step(pStmt.get())) == SQLITE_ROW) {
     const char* zDb = reinterpret_cast<const char*>(sqlite3_column_text(pStmt.get(), 0));
-    if (zDb == nullptr) continue;
+    if (zDb == nullptr) {
+      if (sqlite3_errcode(p->db) == SQLITE_NOMEM) exitOutOfMemory();
+      continue;
+    }
     char zScNum[30];
     sqlite3_snprintf(sizeof(zScNum), zScNum, "%d", ++iSchema);
     textAppend(&sSelect, zDiv, 0);
@@ -101,6 +105,13 @@ int doSchema(ShellContext* p, int nArg, char** azArg) {
     textAppend(&sSelect, " AS sname FROM ", 0);
     textAppend(&sSelect, zDb, identQuoteChar(zDb));
     textAppend(&sSelect, ".sqlite_schema", 0);
+  }
+  // A list cut short would leave a query of no schema at all.
+  if (rcList == SQLITE_NOMEM) exitOutOfMemory();
+  if (rcList != SQLITE_DONE || iSchema == 0) {
+    printConsole(stderr, "Error: %s\n", sqlite3_errmsg(p->db));
+    textFree(&sSelect);
+    return 1;
   }
   pStmt.reset();
   if (zPattern != nullptr) {
@@ -275,7 +286,8 @@ int doDatabases(ShellContext* p, int, char**) {
     if (zSchema == nullptr || zFile == nullptr) continue;
     aDb.emplace_back(zSchema, zFile);
   }
-  pStmt.reset();
+  // A text that could not be made fails the statement: no database is left out unsaid.
+  if (sqlite3_finalize(pStmt.release()) != SQLITE_OK) return reportDatabaseError(p->db);
   static const char* const azTxn[] = {"", " read-txn", " write-txn"};
   for (const auto& [zSchema, zFile] : aDb) {
     int eTxn = sqlite3_txn_state(p->db, zSchema.c_str());

@@ -256,6 +256,7 @@ CREATE VIEW pv AS SELECT name FROM p;
 .tables
 .indexes
 .indexes c
+.databases
 .fullschema --indent
 )";
 
