@@ -294,7 +294,15 @@ void renderQuote(ShellContext* p, int nArg, char** azArg, char** azCol, int* aiT
     if (azArg[i] == nullptr || eType == SQLITE_NULL) {
       put(out, "NULL");
     } else if (eType == SQLITE_TEXT) {
-      writeSqlString(out, azArg[i]);
+      // A text holding NUL bytes would end at the first of them in quotes:
+      // it is written as its bytes, cast back to text.
+      const size_t n =
+          pStmt ? static_cast<size_t>(sqlite3_column_bytes(pStmt, i)) : std::strlen(azArg[i]);
+      if (std::memchr(azArg[i], 0, n) != nullptr) {
+        writeSqlText(out, azArg[i], n, false);
+      } else {
+        writeSqlString(out, azArg[i]);
+      }
     } else if (eType == SQLITE_INTEGER) {
       put(out, azArg[i]);
     } else if (eType == SQLITE_FLOAT) {
