@@ -246,7 +246,11 @@ int doTables(ShellContext* p, int nArg, char** azArg) {
   textFree(&s);
   if (rc != SQLITE_OK) return reportDatabaseError(p->db) | dotSkipEndSteps;
 
-  sqlite3_bind_text(pStmt.get(), 1, nArg > 1 ? azArg[1] : "%", -1, SQLITE_TRANSIENT);
+  // A pattern that could not be bound would match nothing, silently.
+  if (sqlite3_bind_text(pStmt.get(), 1, nArg > 1 ? azArg[1] : "%", -1, SQLITE_TRANSIENT) ==
+      SQLITE_NOMEM) {
+    exitOutOfMemory();
+  }
   std::vector<std::string> azResult;
   size_t nMaxLen = 0;
   while (sqlite3_step(pStmt.get()) == SQLITE_ROW) {

@@ -52,7 +52,13 @@ void shellAddSchemaFunc(sqlite3_context* pCtx, int, sqlite3_value** apVal) {
         }
       }
       if (zName != nullptr && zKind[0] == 'V') {
-        CPtr zFake(fakeSchema(sqlite3_context_db_handle(pCtx), zSchema, zName));
+        bool bNoMemory = false;
+        CPtr zFake(fakeSchema(sqlite3_context_db_handle(pCtx), zSchema, zName, &bNoMemory));
+        if (bNoMemory) {
+          sqlite3_free(z);
+          sqlite3_result_error_nomem(pCtx);
+          return;
+        }
         if (zFake) {
           z = z ? sqlite3_mprintf("%z\n/* %s */", z, zFake.get())
                 : sqlite3_mprintf("%s\n/* %s */", zIn, zFake.get());
@@ -75,7 +81,12 @@ void shellAddSchemaFunc(sqlite3_context* pCtx, int, sqlite3_value** apVal) {
 void shellModuleSchemaFunc(sqlite3_context* pCtx, int, sqlite3_value** apVal) {
   const char* zName = reinterpret_cast<const char*>(sqlite3_value_text(apVal[0]));
   if (zName == nullptr) return;
-  CPtr zFake(fakeSchema(sqlite3_context_db_handle(pCtx), nullptr, zName));
+  bool bNoMemory = false;
+  CPtr zFake(fakeSchema(sqlite3_context_db_handle(pCtx), nullptr, zName, &bNoMemory));
+  if (bNoMemory) {
+    sqlite3_result_error_nomem(pCtx);
+    return;
+  }
   if (!zFake) return;
   char* z = sqlite3_mprintf("/* %s */", zFake.get());
   if (z == nullptr) {
@@ -444,12 +455,20 @@ void closeConnection(sqlite3* db) {
   }
 }
 
-char* fakeSchema(sqlite3* db, const char* zSchema, const char* zName) {
+char* fakeSchema(sqlite3* db, const char* zSchema, const char* zName, bool* pbNoMemory) {
+  *pbNoMemory = false;
   SqlitePtr zSql(
       sqlite3_mprintf("PRAGMA \"%w\".table_info=%Q;", zSchema ? zSchema : "main", zName));
-  if (!zSql) return nullptr;
-  StmtPtr pStmt = prepareStmt(db, zSql.get());
-  if (!pStmt) return nullptr;
+  if (!zSql) {
+    *pbNoMemory = true;
+    return nullptr;
+  }
+  int rc = SQLITE_OK;
+  StmtPtr pStmt = prepareStmt(db, zSql.get(), &rc);
+  if (!pStmt) {
+    *pbNoMemory = rc == SQLITE_NOMEM;
+    return nullptr;
+  }
   TextBuffer s;
   textInit(&s);
   if (zSchema != nullptr) {
@@ -458,13 +477,16 @@ char* fakeSchema(sqlite3* db, const char* zSchema, const char* zName) {
   }
   textAppend(&s, zName, identQuoteChar(zName));
   int nRow = 0;
-  while (sqlite3_step(pStmt.get()) == SQLITE_ROW) {
+  while ((rc = sqlite3_step(pStmt.get())) == SQLITE_ROW) {
     const char* zCol = reinterpret_cast<const char*>(sqlite3_column_text(pStmt.get(), 1));
+    if (zCol == nullptr && sqlite3_errcode(db) == SQLITE_NOMEM) rc = SQLITE_NOMEM;
+    if (rc == SQLITE_NOMEM) break;
     if (zCol == nullptr) zCol = "";
     textAppend(&s, nRow++ == 0 ? "(" : ",", 0);
     textAppend(&s, zCol, identQuoteChar(zCol));
   }
-  if (nRow == 0) {
+  if (rc == SQLITE_NOMEM || nRow == 0) {
+    *pbNoMemory = rc == SQLITE_NOMEM;
     textFree(&s);
     return nullptr;
   }

@@ -27,5 +27,6 @@ unsigned char* readHexDump(ShellContext* p, int* pnData);
 void closeConnection(sqlite3* db);
 using BeforeCloseHook = void (*)(sqlite3* db);
 void setBeforeCloseHook(BeforeCloseHook xHook);
-// "name(col,col,...)" from PRAGMA table_info, malloc'd; null without columns.
-char* fakeSchema(sqlite3* db, const char* zSchema, const char* zName);
+// "name(col,col,...)" from PRAGMA table_info, malloc'd; null without columns,
+// and null with *pbNoMemory set when memory ran out.
+char* fakeSchema(sqlite3* db, const char* zSchema, const char* zName, bool* pbNoMemory);

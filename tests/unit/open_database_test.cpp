@@ -495,7 +495,9 @@ TEST_F(ShellFunctionsTest, AddSchema) {
 
 TEST_F(ShellFunctionsTest, FakeSchemaAndModuleSchema) {
   auto fake = [&](const char* zSchema, const char* zName) -> std::optional<std::string> {
-    CPtr z(fakeSchema(ctx.db, zSchema, zName));
+    bool bNoMemory = true;
+    CPtr z(fakeSchema(ctx.db, zSchema, zName, &bNoMemory));
+    EXPECT_FALSE(bNoMemory);
     if (!z) return std::nullopt;
     return std::string(z.get());
   };
