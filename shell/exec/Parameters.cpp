@@ -12,8 +12,10 @@
 #include "shell/exec/Parameters.h"
 
 #include <map>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "shell/core/OpenDatabase.h"
 #include "shell/core/ShellContext.h"
@@ -24,12 +26,19 @@ namespace {
 // one connection; a statement of another connection prepares it again there.
 sqlite3_stmt* pLookup = nullptr;
 
-// Remembered values by parameter name; a null value binds NULL.
+// A copy of a value, owned.
+struct ValueFree {
+  void operator()(sqlite3_value* pValue) const { sqlite3_value_free(pValue); }
+};
+using ValuePtr = std::unique_ptr<sqlite3_value, ValueFree>;
+
+// Remembered values by parameter name; a null value binds NULL.  The copies
+// are owned, so that an exit at any point (out of memory) frees them too.
 struct ValueCache {
   sqlite3* db = nullptr;  // the connection the values were read on
   unsigned iDataVersion = 0;
   bool bValid = false;
-  std::map<std::string, sqlite3_value*, std::less<>> aValue;
+  std::map<std::string, ValuePtr, std::less<>> aValue;
 };
 ValueCache cache;
 
@@ -38,7 +47,6 @@ ValueCache cache;
 constexpr size_t maxCachedNames = 4096;
 
 void clearCache() {
-  for (auto& entry : cache.aValue) sqlite3_value_free(entry.second);
   cache.aValue.clear();
   cache.bValid = false;
   cache.db = nullptr;
@@ -130,7 +138,7 @@ void bindParameters(ShellContext* /*p*/, sqlite3_stmt* pStmt) {
       auto it = cache.aValue.find(std::string_view(zVar));
       if (it != cache.aValue.end()) {
         if (it->second != nullptr) {
-          if (sqlite3_bind_value(pStmt, i, it->second) == SQLITE_NOMEM) exitOutOfMemory();
+          if (sqlite3_bind_value(pStmt, i, it->second.get()) == SQLITE_NOMEM) exitOutOfMemory();
         } else {
           sqlite3_bind_null(pStmt, i);
         }
@@ -150,12 +158,9 @@ void bindParameters(ShellContext* /*p*/, sqlite3_stmt* pStmt) {
       sqlite3_bind_null(pStmt, i);
     }
     if (bCacheable) {
-      if (cache.aValue.size() >= maxCachedNames) {
-        for (auto& entry : cache.aValue) sqlite3_value_free(entry.second);
-        cache.aValue.clear();
-      }
-      sqlite3_value* pCopy = pValue != nullptr ? checkAlloc(sqlite3_value_dup(pValue)) : nullptr;
-      cache.aValue.emplace(zVar, pCopy);
+      if (cache.aValue.size() >= maxCachedNames) cache.aValue.clear();
+      ValuePtr pCopy(pValue != nullptr ? checkAlloc(sqlite3_value_dup(pValue)) : nullptr);
+      cache.aValue.emplace(zVar, std::move(pCopy));
     }
     sqlite3_reset(pQ);
     // The key text is ours: the lookup must not keep pointing at it.
