@@ -184,6 +184,31 @@ bool transferTableRows(sqlite3* dbNew, const char* zTable, sqlite3_int64* pnRows
   return true;
 }
 
+// The columns a row copy reads: "*", or, where the table has generated
+// columns (which SELECT * returns but an INSERT cannot be given), the stored
+// columns by name, so that the copy does not lose every row.
+std::string copiedColumns(sqlite3* db, const char* zTable) {
+  StmtPtr pInfo = prepareStmt(db, "SELECT name, hidden FROM pragma_table_xinfo(?1)");
+  if (!pInfo) return "*";
+  sqlite3_bind_text(pInfo.get(), 1, zTable, -1, SQLITE_STATIC);
+  std::string zColumns;
+  bool bGenerated = false;
+  int rc;
+  while ((rc = sqlite3_step(pInfo.get())) == SQLITE_ROW) {
+    const int eHidden = sqlite3_column_int(pInfo.get(), 1);
+    if (eHidden == 2 || eHidden == 3) {
+      bGenerated = true;
+      continue;
+    }
+    if (eHidden != 0) continue;
+    SqlitePtr zQuoted(checkAlloc(sqlite3_mprintf("%s\"%w\"", zColumns.empty() ? "" : ",",
+                                                 sqlite3_column_text(pInfo.get(), 0))));
+    zColumns += zQuoted.get();
+  }
+  if (rc == SQLITE_NOMEM) exitOutOfMemory();
+  return rc == SQLITE_DONE && bGenerated && !zColumns.empty() ? zColumns : "*";
+}
+
 constexpr char zSpinner[] = "|/-\\";
 constexpr sqlite3_int64 nRowsPerSpin = 10000;
 
@@ -198,7 +223,8 @@ void cloneTableRows(ShellContext* p, sqlite3* dbNew, const char* zTable, bool bA
     std::fflush(stdout);
     return;
   }
-  SqlitePtr zQuery(checkAlloc(sqlite3_mprintf("SELECT * FROM \"%w\"", zTable)));
+  const std::string zColumns = copiedColumns(p->db, zTable);
+  SqlitePtr zQuery(checkAlloc(sqlite3_mprintf("SELECT %s FROM \"%w\"", zColumns.c_str(), zTable)));
   int rc = 0;
   StmtPtr pQuery = prepareStmt(p->db, zQuery.get(), &rc);
   if (rc) {
@@ -275,8 +301,8 @@ void cloneTableRows(ShellContext* p, sqlite3* dbNew, const char* zTable, bool bA
     if (rc == SQLITE_DONE || nPass == 1) break;
     // The table could not be read to its end: read it backwards once; rows
     // already copied are skipped by OR IGNORE where the table has a key.
-    SqlitePtr zBackwards(
-        checkAlloc(sqlite3_mprintf("SELECT * FROM \"%w\" ORDER BY rowid DESC;", zTable)));
+    SqlitePtr zBackwards(checkAlloc(
+        sqlite3_mprintf("SELECT %s FROM \"%w\" ORDER BY rowid DESC;", zColumns.c_str(), zTable)));
     pQuery = prepareStmt(p->db, zBackwards.get(), &rc);
     if (rc) {
       printConsole(stderr, "Warning: cannot step \"%s\" backwards", zTable);

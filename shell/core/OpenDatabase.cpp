@@ -436,16 +436,7 @@ unsigned char* readHexDump(ShellContext* p, int* pnData) {
   return nullptr;
 }
 
-namespace {
-BeforeCloseHook xBeforeClose = nullptr;
-}  // namespace
-
-void setBeforeCloseHook(BeforeCloseHook xHook) {
-  xBeforeClose = xHook;
-}
-
 void closeConnection(sqlite3* db) {
-  if (xBeforeClose != nullptr && db != nullptr) xBeforeClose(db);
   int rc = sqlite3_close(db);
   if (rc) {
     printConsole(stderr, "Error: sqlite3_close() returns %d: %s\n", rc, sqlite3_errmsg(db));

@@ -21,12 +21,8 @@ OpenMode detectDatabaseKind(const char* zName, int bDfltZip);
 unsigned char* readWholeFile(const char* zName, int* pnByte);
 // The image described by hex-dump text, engine allocation; null on error.
 unsigned char* readHexDump(ShellContext* p, int* pnData);
-// Closes a connection of the shell, reporting a failure on stderr.  The hook,
-// when set, runs first with the connection: a layer above that keeps a
-// statement prepared there finalizes it, so that the close succeeds.
+// Closes a connection of the shell, reporting a failure on stderr.
 void closeConnection(sqlite3* db);
-using BeforeCloseHook = void (*)(sqlite3* db);
-void setBeforeCloseHook(BeforeCloseHook xHook);
 // "name(col,col,...)" from PRAGMA table_info, malloc'd; null without columns,
 // and null with *pbNoMemory set when memory ran out.
 char* fakeSchema(sqlite3* db, const char* zSchema, const char* zName, bool* pbNoMemory);

@@ -1,92 +1,14 @@
 // Binding the shell's named parameters before a statement runs, and the table
 // that holds their values.
 //
-// Every statement with parameters looks its names up in
-// temp.sqlite_parameters.  Looking a name up costs a read transaction on the
-// temporary schema, as much as running a small statement, so the values found
-// are remembered: a remembered value is used while the connection is outside
-// a transaction and its temporary schema's data version has not moved since
-// the value was read.  Any committed change there (a row of the table, the
-// table dropped or created) moves the data version; inside a transaction,
-// where uncommitted changes do not, every name is looked up afresh.
+// Every statement with parameters looks its names up afresh, with a lookup
+// prepared for that statement alone: nothing is remembered between
+// statements, so a value always comes from the table as it stands (whatever
+// changed it, on whichever schema), and .trace and .auth show the lookup of
+// every statement.
 #include "shell/exec/Parameters.h"
 
-#include <map>
-#include <memory>
-#include <string>
-#include <string_view>
-#include <utility>
-
-#include "shell/core/OpenDatabase.h"
 #include "shell/core/ShellContext.h"
-
-namespace {
-
-// The value lookup, prepared once and reset after each use.  It belongs to
-// one connection; a statement of another connection prepares it again there.
-sqlite3_stmt* pLookup = nullptr;
-
-// A copy of a value, owned.
-struct ValueFree {
-  void operator()(sqlite3_value* pValue) const { sqlite3_value_free(pValue); }
-};
-using ValuePtr = std::unique_ptr<sqlite3_value, ValueFree>;
-
-// Remembered values by parameter name; a null value binds NULL.  The copies
-// are owned, so that an exit at any point (out of memory) frees them too.
-struct ValueCache {
-  sqlite3* db = nullptr;  // the connection the values were read on
-  unsigned iDataVersion = 0;
-  bool bValid = false;
-  std::map<std::string, ValuePtr, std::less<>> aValue;
-};
-ValueCache cache;
-
-// A script may use any number of distinct names; past this many the cache
-// starts over.
-constexpr size_t maxCachedNames = 4096;
-
-void clearCache() {
-  cache.aValue.clear();
-  cache.bValid = false;
-  cache.db = nullptr;
-}
-
-sqlite3_stmt* lookupFor(sqlite3* db) {
-  if (pLookup != nullptr && sqlite3_db_handle(pLookup) == db) return pLookup;
-  if (pLookup != nullptr) {
-    sqlite3_finalize(pLookup);
-    pLookup = nullptr;
-  }
-  const int rc = sqlite3_prepare_v3(db, "SELECT value FROM temp.sqlite_parameters WHERE key=?1", -1,
-                                    SQLITE_PREPARE_PERSISTENT, &pLookup, nullptr);
-  // Out of memory must not look like a parameter without a value.
-  if (rc == SQLITE_NOMEM) exitOutOfMemory();
-  if (rc != SQLITE_OK) {
-    sqlite3_finalize(pLookup);
-    pLookup = nullptr;
-    return nullptr;
-  }
-  setBeforeCloseHook(releaseParameterLookup);
-  return pLookup;
-}
-
-// The data version of db's temporary schema, when remembered values may be
-// used: outside a transaction, with the temporary schema open.
-bool cacheableVersion(sqlite3* db, unsigned* piVersion) {
-  if (!sqlite3_get_autocommit(db)) return false;
-  return sqlite3_file_control(db, "temp", SQLITE_FCNTL_DATA_VERSION, piVersion) == SQLITE_OK;
-}
-
-}  // namespace
-
-void releaseParameterLookup(sqlite3* db) {
-  if (db == nullptr || cache.db == db) clearCache();
-  if (pLookup == nullptr) return;
-  if (db != nullptr && sqlite3_db_handle(pLookup) != db) return;
-  sqlite3_finalize(pLookup);
-  pLookup = nullptr;
-}
 
 void createParameterTable(ShellContext* p) {
   int bDefensive = 0;
@@ -110,22 +32,17 @@ void bindParameters(ShellContext* /*p*/, sqlite3_stmt* pStmt) {
   if (nVar == 0) return;
   // The values come from the statement's own connection.
   sqlite3* db = sqlite3_db_handle(pStmt);
-
-  unsigned iVersion = 0;
-  const bool bCacheable = cacheableVersion(db, &iVersion);
-  if (!(bCacheable && cache.bValid && cache.db == db && cache.iDataVersion == iVersion)) {
-    // Nothing remembered applies: the table must exist to be read.
-    const int rc = sqlite3_table_column_metadata(db, "TEMP", "sqlite_parameters", "key", nullptr,
-                                                 nullptr, nullptr, nullptr, nullptr);
-    if (rc == SQLITE_NOMEM) exitOutOfMemory();
-    if (rc != SQLITE_OK) return;
-    if (bCacheable) {
-      clearCache();
-      cache.db = db;
-      cache.iDataVersion = iVersion;
-      cache.bValid = true;
-    }
-  }
+  const int rcTable = sqlite3_table_column_metadata(db, "TEMP", "sqlite_parameters", "key", nullptr,
+                                                    nullptr, nullptr, nullptr, nullptr);
+  // Out of memory must not look like a parameter without a value.
+  if (rcTable == SQLITE_NOMEM) exitOutOfMemory();
+  if (rcTable != SQLITE_OK) return;
+  sqlite3_stmt* pRaw = nullptr;
+  const int rcPrepare = sqlite3_prepare_v2(
+      db, "SELECT value FROM temp.sqlite_parameters WHERE key=?1", -1, &pRaw, nullptr);
+  StmtPtr pLookup(pRaw);
+  if (rcPrepare == SQLITE_NOMEM) exitOutOfMemory();
+  if (rcPrepare != SQLITE_OK) return;
 
   for (int i = 1; i <= nVar; i++) {
     char zNum[30];
@@ -134,36 +51,16 @@ void bindParameters(ShellContext* /*p*/, sqlite3_stmt* pStmt) {
       sqlite3_snprintf(static_cast<int>(sizeof(zNum)), zNum, "?%d", i);
       zVar = zNum;
     }
-    if (bCacheable) {
-      auto it = cache.aValue.find(std::string_view(zVar));
-      if (it != cache.aValue.end()) {
-        if (it->second != nullptr) {
-          if (sqlite3_bind_value(pStmt, i, it->second.get()) == SQLITE_NOMEM) exitOutOfMemory();
-        } else {
-          sqlite3_bind_null(pStmt, i);
-        }
-        continue;
-      }
-    }
-    sqlite3_stmt* pQ = lookupFor(db);
-    if (pQ == nullptr) return;
-    sqlite3_bind_text(pQ, 1, zVar, -1, SQLITE_STATIC);
-    sqlite3_value* pValue = nullptr;
-    const int rcStep = sqlite3_step(pQ);
+    sqlite3_bind_text(pLookup.get(), 1, zVar, -1, SQLITE_STATIC);
+    const int rcStep = sqlite3_step(pLookup.get());
     if (rcStep == SQLITE_NOMEM) exitOutOfMemory();
-    if (rcStep == SQLITE_ROW) pValue = sqlite3_column_value(pQ, 0);
-    if (pValue != nullptr) {
-      if (sqlite3_bind_value(pStmt, i, pValue) == SQLITE_NOMEM) exitOutOfMemory();
+    if (rcStep == SQLITE_ROW) {
+      if (sqlite3_bind_value(pStmt, i, sqlite3_column_value(pLookup.get(), 0)) == SQLITE_NOMEM) {
+        exitOutOfMemory();
+      }
     } else {
       sqlite3_bind_null(pStmt, i);
     }
-    if (bCacheable) {
-      if (cache.aValue.size() >= maxCachedNames) cache.aValue.clear();
-      ValuePtr pCopy(pValue != nullptr ? checkAlloc(sqlite3_value_dup(pValue)) : nullptr);
-      cache.aValue.emplace(zVar, std::move(pCopy));
-    }
-    sqlite3_reset(pQ);
-    // The key text is ours: the lookup must not keep pointing at it.
-    sqlite3_bind_null(pQ, 1);
+    sqlite3_reset(pLookup.get());
   }
 }

@@ -12,9 +12,3 @@ void createParameterTable(ShellContext* p);
 // Binds every parameter of pStmt to its value from temp.sqlite_parameters;
 // parameters without a stored value (or without the table) bind NULL.
 void bindParameters(ShellContext* p, sqlite3_stmt* pStmt);
-
-// The lookup statement stays prepared across statements, and the values it
-// found are remembered, for the connection that last bound parameters.  This
-// releases both when they belong to db (whatever they belong to when db is
-// null); closeConnection does so through its hook before it closes db.
-void releaseParameterLookup(sqlite3* db);

@@ -37,8 +37,6 @@ class ShellRun : public testing::Test {
     setInsertTable(&s, nullptr);
     planClear(&s);
     clearExplainIndent(&s);
-    // The parameter lookup may still be prepared on the connection.
-    releaseParameterLookup(s.db);
     sqlite3_close(s.db);
   }
 
