@@ -19,10 +19,9 @@ namespace {
 constexpr unsigned mTypeField = 0xF000;
 constexpr unsigned mTypeDir = 0x4000;
 constexpr unsigned mTypeFile = 0x8000;
-constexpr unsigned mTypeLink = 0xA000;
 constexpr unsigned mPermissions = 0777;
 
-// An MTIME of -1 (also the value when the argument is absent) leaves the times alone.
+// A negative MTIME (-1 when the argument is absent) leaves the times alone.
 constexpr sqlite3_int64 iKeepTimes = -1;
 
 constexpr int iColName = 0;
@@ -135,9 +134,10 @@ int createParentDirs(const char* zPath) {
 
 enum class StoreResult { ok, cannotCreate, cannotWrite };
 
-// Writes DATA to the file zPath, or creates the directory or symbolic link that the type field
-// of mMode asks for, then sets the modification time.  *pErrno receives the system's error
-// number of a failure.
+// Writes DATA to the file zPath, or creates the directory that the type field of mMode asks
+// for (every other type, a symbolic link's too, writes a plain file), then sets the
+// modification time unless iMtime is negative.  *pErrno receives the system's error number of
+// a failure.
 StoreResult storeFile(sqlite3_context* pCtx, const char* zPath, sqlite3_value* pData,
                       unsigned mMode, sqlite3_int64 iMtime, int* pErrno) {
   const unsigned mType = mMode & mTypeField;
@@ -154,31 +154,6 @@ StoreResult storeFile(sqlite3_context* pCtx, const char* zPath, sqlite3_value* p
       struct stat st;
       if (iErr != EEXIST || ::stat(zPath, &st) != 0 || !S_ISDIR(st.st_mode) ||
           ((st.st_mode & mPermissions) != mPerm && ::chmod(zPath, mPerm) != 0)) {
-        *pErrno = iErr;
-        return StoreResult::cannotCreate;
-      }
-    }
-  } else if (mType == mTypeLink) {
-    auto* zTarget = reinterpret_cast<const char*>(sqlite3_value_text(pData));
-    if (!zTarget || !isUsablePath(pData, zTarget)) {
-      *pErrno = EINVAL;
-      return StoreResult::cannotCreate;
-    }
-    if (::symlink(zTarget, zPath) != 0) {
-      // An existing link to the same target is what was asked for.
-      int iErr = errno;
-      bool bSame = false;
-      if (iErr == EEXIST) {
-        size_t nTarget = std::strlen(zTarget);
-        char* zHave = static_cast<char*>(sqlite3_malloc64(nTarget + 1));
-        if (zHave) {
-          ssize_t n = ::readlink(zPath, zHave, nTarget + 1);
-          bSame = n >= 0 && static_cast<size_t>(n) == nTarget &&
-                  std::memcmp(zHave, zTarget, nTarget) == 0;
-          sqlite3_free(zHave);
-        }
-      }
-      if (!bSame) {
         *pErrno = iErr;
         return StoreResult::cannotCreate;
       }
@@ -215,14 +190,13 @@ StoreResult storeFile(sqlite3_context* pCtx, const char* zPath, sqlite3_value* p
     sqlite3_result_int64(pCtx, nData);
   }
 
-  if (iMtime == iKeepTimes) return StoreResult::ok;
+  if (iMtime < 0) return StoreResult::ok;
   struct timespec aTimes[2];
   aTimes[0].tv_sec = 0;
   aTimes[0].tv_nsec = UTIME_NOW;
   aTimes[1].tv_sec = static_cast<time_t>(iMtime);
   aTimes[1].tv_nsec = 0;
-  const int mFlags = mType == mTypeLink ? AT_SYMLINK_NOFOLLOW : 0;
-  if (::utimensat(AT_FDCWD, zPath, aTimes, mFlags) != 0) {
+  if (::utimensat(AT_FDCWD, zPath, aTimes, 0) != 0) {
     *pErrno = errno;
     return StoreResult::cannotCreate;
   }
