@@ -21,9 +21,10 @@ namespace {
 void (*pfnPipeSignalBefore)(int) = SIG_DFL;
 bool bPipeSignalIgnored = false;
 
-// The directory for temporary files: $TMPDIR, $TEMP, $TMP, else /tmp.
+// The directory for temporary files: $TEMP, else $TMP, else the system's
+// usual $TMPDIR, else /tmp.
 const char* tempDirectory() {
-  for (const char* zVar : {"TMPDIR", "TEMP", "TMP"}) {
+  for (const char* zVar : {"TEMP", "TMP", "TMPDIR"}) {
     const char* z = std::getenv(zVar);
     if (z && z[0]) return z;
   }

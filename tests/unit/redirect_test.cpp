@@ -81,9 +81,9 @@ TEST_F(Redirect, TempNamesFollowTheEnvironment) {
     const char* zTmp;
     std::string zPrefix;
   } cases[] = {
-      {"/x/tmpdir", "/x/temp", "/x/tmp", "/x/tmpdir/temp"},
-      {nullptr, "/x/temp", "/x/tmp", "/x/temp/temp"},
-      {nullptr, nullptr, "/x/tmp", "/x/tmp/temp"},
+      {"/x/tmpdir", "/x/temp", "/x/tmp", "/x/temp/temp"},
+      {"/x/tmpdir", nullptr, "/x/tmp", "/x/tmp/temp"},
+      {"/x/tmpdir", nullptr, nullptr, "/x/tmpdir/temp"},
       {nullptr, nullptr, nullptr, "/tmp/temp"},
   };
   for (const auto& c : cases) {
@@ -104,7 +104,7 @@ TEST_F(Redirect, TempNamesFollowTheEnvironment) {
 }
 
 TEST_F(Redirect, DiscardWaitsForTheViewer) {
-  EnvVar a("TMPDIR", zDir.c_str());
+  EnvVar a("TEMP", zDir.c_str());
   makeTempFileName(&ctx, "csv");
   std::string zName = ctx.zTmpFile;
   FILE* f = std::fopen(zName.c_str(), "w");
@@ -121,7 +121,7 @@ TEST_F(Redirect, DiscardWaitsForTheViewer) {
 
 TEST_F(Redirect, ViewerThatCannotStartIsReportedAndModeRestored) {
   EnvVar a("PATH", zDir.c_str());  // no opener anywhere on PATH
-  EnvVar b("TMPDIR", (zDir + "/a b").c_str());
+  EnvVar b("TEMP", (zDir + "/a b").c_str());
   ctx.eMode = OutputMode::Box;
   saveOutputMode(&ctx);
   ctx.eMode = OutputMode::Csv;
