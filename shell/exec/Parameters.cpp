@@ -37,10 +37,9 @@ void bindParameters(ShellContext* /*p*/, sqlite3_stmt* pStmt) {
   // Out of memory must not look like a parameter without a value.
   if (rcTable == SQLITE_NOMEM) exitOutOfMemory();
   if (rcTable != SQLITE_OK) return;
-  sqlite3_stmt* pRaw = nullptr;
-  const int rcPrepare = sqlite3_prepare_v2(
-      db, "SELECT value FROM temp.sqlite_parameters WHERE key=?1", -1, &pRaw, nullptr);
-  StmtPtr pLookup(pRaw);
+  int rcPrepare = SQLITE_OK;
+  StmtPtr pLookup =
+      prepareStmt(db, "SELECT value FROM temp.sqlite_parameters WHERE key=?1", &rcPrepare);
   if (rcPrepare == SQLITE_NOMEM) exitOutOfMemory();
   if (rcPrepare != SQLITE_OK) return;
 
