@@ -6,7 +6,8 @@ set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
 ensure_packages
-build_tree build
+configure_tree build
+build_targets build banka banka_seed
 cd "$SQLSH_ROOT"
 if [[ ! -e Banka_autoincrement.db ]]; then
   say "creating Banka_autoincrement.db from demo/seed.sql"

@@ -37,12 +37,27 @@ ensure_packages() {
   apt-get install -y --no-install-recommends "${missing[@]}" >&2
 }
 
-# Configures and builds one build directory: build_tree DIR [cmake options...]
-build_tree() {
+# Configures one build directory: configure_tree DIR [cmake options...]
+configure_tree() {
   local dir=$1
   shift
   say "configuring $dir${*:+ $*}"
   cmake -S "$SQLSH_ROOT" -B "$SQLSH_ROOT/$dir" -G Ninja "$@" >&2
-  say "building $dir"
-  cmake --build "$SQLSH_ROOT/$dir" -j"$SQLSH_JOBS" >&2
+}
+
+# Builds targets of a configured build directory (all of them when none is named):
+# build_targets DIR [target...]
+build_targets() {
+  local dir=$1
+  shift
+  say "building $dir${*:+ ($*)}"
+  local -a targets=()
+  if (($# > 0)); then targets=(--target "$@"); fi
+  cmake --build "$SQLSH_ROOT/$dir" -j"$SQLSH_JOBS" "${targets[@]}" >&2
+}
+
+# Configures and builds one build directory: build_tree DIR [cmake options...]
+build_tree() {
+  configure_tree "$@"
+  build_targets "$1"
 }

@@ -51,7 +51,8 @@ struct Ledger {
 template <typename... Values>
 bool scanLine(const std::string& zLine, const char* zFormat, Values*... apValue) {
   int nUsed = -1;
-  const std::string zFull = std::string(zFormat) + "%n";
+  std::string zFull = zFormat;
+  zFull += "%n";
   const int nFields = std::sscanf(zLine.c_str(), zFull.c_str(), apValue..., &nUsed);
   return nFields == static_cast<int>(sizeof...(Values)) && nUsed == static_cast<int>(zLine.size());
 }
@@ -77,7 +78,7 @@ Ledger tally(const std::string& zTrace) {
       ledger.azStray.push_back(zLine);
     }
   }
-  if (!zTrace.empty() && zTrace.back() != '\n') ledger.azStray.push_back("<no final newline>");
+  if (!zTrace.empty() && zTrace.back() != '\n') ledger.azStray.emplace_back("<no final newline>");
   return ledger;
 }
 

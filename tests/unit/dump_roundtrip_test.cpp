@@ -23,30 +23,14 @@
 #include <string>
 #include <vector>
 
+#include "tests/unit/shell_process.h"
+
 namespace fs = std::filesystem;
 
 namespace {
 
-std::string readFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-void writeFile(const fs::path& path, const std::string& text) {
-  std::ofstream out(path, std::ios::binary);
-  out << text;
-}
-
-fs::path sqlshPath() {
-  std::error_code ec;
-  fs::path exe = fs::read_symlink("/proc/self/exe", ec);
-  if (ec) return {};
-  // build/tests/unit_tests -> build/shell/sqlsh
-  fs::path candidate = exe.parent_path().parent_path() / "shell" / "sqlsh";
-  return fs::exists(candidate) ? candidate : fs::path();
-}
+using shell_process::readFile;
+using shell_process::writeFile;
 
 std::string shellQuote(const std::string& s) {
   std::string r = "'";
@@ -69,7 +53,7 @@ struct RunResult {
 // Runs sqlsh with the arguments, standard input from zStdin (or none).
 RunResult runShell(const fs::path& dir, const std::vector<std::string>& args,
                    const fs::path& stdinFile = {}) {
-  std::string cmd = "cd " + shellQuote(dir.string()) + " && " + shellQuote(sqlshPath().string());
+  std::string cmd = "cd " + shellQuote(dir.string()) + " && " + shellQuote(shell_process::shellPath());
   for (const auto& a : args) {
     cmd += ' ';
     cmd += shellQuote(a);
@@ -322,7 +306,7 @@ std::string incompleteDump(const std::string& zFirstError) {
 class DumpRoundTrip : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (sqlshPath().empty()) GTEST_SKIP() << "sqlsh is not built";
+    if (shell_process::shellPath().empty()) GTEST_SKIP() << "sqlsh is not built";
     char zTemplate[] = "/tmp/sqlsh-dump-XXXXXX";
     ASSERT_NE(mkdtemp(zTemplate), nullptr);
     dir = zTemplate;

@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/unit/shell_process.h"
 #include "pty_session.h"
 #include "shell/app/LineEditor.h"
 #include "shell/app/TabCompletion.h"
@@ -22,6 +23,8 @@
 using namespace ptytest;
 
 namespace {
+
+using shell_process::readFile;
 
 constexpr const char* keyUp = "\x1b[A";
 constexpr const char* keyCtrlC = "\x03";
@@ -64,13 +67,6 @@ void makeDatabase(const std::string& zDb, const char* zSql) {
   ASSERT_EQ(sqlite3_open(zDb.c_str(), &db), SQLITE_OK);
   ASSERT_EQ(sqlite3_exec(db, zSql, nullptr, nullptr, nullptr), SQLITE_OK);
   sqlite3_close(db);
-}
-
-std::string readFile(const std::string& zName) {
-  std::ifstream in(zName, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
 }
 
 int fileMode(const std::string& zName) {

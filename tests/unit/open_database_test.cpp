@@ -12,12 +12,16 @@
 #include <string>
 #include <vector>
 
+#include "tests/unit/shell_process.h"
 #include "shell/core/OpenDatabase.h"
 #include "shell/core/ShellContext.h"
 
 namespace fs = std::filesystem;
 
 namespace {
+
+using shell_process::readFile;
+using shell_process::writeFile;
 
 class OpenDatabaseTest : public ::testing::Test {
  protected:
@@ -55,15 +59,6 @@ class OpenDatabaseTest : public ::testing::Test {
   std::string name;
   ShellContext ctx;
 };
-
-void writeFile(const std::string& zPath, const std::string& data) {
-  std::ofstream(zPath, std::ios::binary) << data;
-}
-
-std::string readFile(const std::string& zPath) {
-  std::ifstream f(zPath, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(f), {});
-}
 
 // Makes a real database file with a few tables spread over several pages.
 void makeDatabase(const std::string& zPath, int nPageSize = 1024) {

@@ -5,16 +5,14 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "shell/app/Startup.h"
-
-namespace fs = std::filesystem;
+#include "tests/unit/shell_process.h"
 
 namespace {
+
+using shell_process::bSanitized;
 
 TEST(PageCache, SlotsFitTheMemoryLimit) {
   constexpr int64_t gib = int64_t{1} << 30;
@@ -45,42 +43,27 @@ TEST(PageCache, MemoryLimitIsBelowWhatTheProcessMayMap) {
   EXPECT_LT(nLimit, INT64_MAX);  // the machine's free memory bounds it
 }
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool bSanitized = true;
-#else
-constexpr bool bSanitized = false;
-#endif
-
-fs::path sqlshPath() {
-  std::error_code ec;
-  fs::path exe = fs::read_symlink("/proc/self/exe", ec);
-  if (ec) return {};
-  fs::path candidate = exe.parent_path().parent_path() / "shell" / "sqlsh";
-  return fs::exists(candidate) ? candidate : fs::path();
-}
 
 // Asked for far more than the address space allows, the shell still sets up
 // a page cache (the engine's statistics count pages in it) instead of a
 // request that can only fail.
 TEST(PageCache, HugeRequestUnderAnAddressSpaceLimitStillGivesACache) {
   if (bSanitized) GTEST_SKIP() << "address-space limits and the sanitizer do not mix";
-  const fs::path sqlsh = sqlshPath();
+  const std::string sqlsh = shell_process::shellPath();
   if (sqlsh.empty()) GTEST_SKIP() << "sqlsh is not built";
-  const fs::path out = fs::temp_directory_path() / "sqlsh-pagecache.out";
-  const std::string cmd = "ulimit -v 250000; '" + sqlsh.string() +
+  const shell_process::TempDir dir;
+  const std::string out = dir / "stats.out";
+  const std::string cmd = "ulimit -v 250000; '" + sqlsh +
                           "' -pagecache 4096 100000000 :memory: 'create table t(a)' "
                           "'insert into t values(1)' .stats >'" +
-                          out.string() + "' 2>&1";
+                          out + "' 2>&1";
   const int rc = std::system(cmd.c_str());
   ASSERT_TRUE(WIFEXITED(rc));
   EXPECT_EQ(WEXITSTATUS(rc), 0);
-  std::ifstream in(out);
-  std::ostringstream text;
-  text << in.rdbuf();
-  fs::remove(out);
-  EXPECT_NE(text.str().find("Number of Pcache Pages Used:         1 (max 1) pages"),
+  const std::string text = shell_process::readFile(out);
+  EXPECT_NE(text.find("Number of Pcache Pages Used:         1 (max 1) pages"),
             std::string::npos)
-      << text.str();
+      << text;
 }
 
 }  // namespace

@@ -22,6 +22,13 @@ namespace shell_process {
 
 namespace fs = std::filesystem;
 
+// True in the sanitizer build, whose shadow memory rules out address-space limits.
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool bSanitized = true;
+#else
+inline constexpr bool bSanitized = false;
+#endif
+
 // The sqlsh executable: $SQLSH_BIN, else the build tree's shell/sqlsh next to
 // this test's own directory; "" when there is none.
 inline std::string shellPath() {
