@@ -53,7 +53,8 @@ struct RunResult {
 // Runs sqlsh with the arguments, standard input from zStdin (or none).
 RunResult runShell(const fs::path& dir, const std::vector<std::string>& args,
                    const fs::path& stdinFile = {}) {
-  std::string cmd = "cd " + shellQuote(dir.string()) + " && " + shellQuote(shell_process::shellPath());
+  std::string cmd =
+      "cd " + shellQuote(dir.string()) + " && " + shellQuote(shell_process::shellPath());
   for (const auto& a : args) {
     cmd += ' ';
     cmd += shellQuote(a);

@@ -43,7 +43,6 @@ TEST(PageCache, MemoryLimitIsBelowWhatTheProcessMayMap) {
   EXPECT_LT(nLimit, INT64_MAX);  // the machine's free memory bounds it
 }
 
-
 // Asked for far more than the address space allows, the shell still sets up
 // a page cache (the engine's statistics count pages in it) instead of a
 // request that can only fail.
@@ -61,8 +60,7 @@ TEST(PageCache, HugeRequestUnderAnAddressSpaceLimitStillGivesACache) {
   ASSERT_TRUE(WIFEXITED(rc));
   EXPECT_EQ(WEXITSTATUS(rc), 0);
   const std::string text = shell_process::readFile(out);
-  EXPECT_NE(text.find("Number of Pcache Pages Used:         1 (max 1) pages"),
-            std::string::npos)
+  EXPECT_NE(text.find("Number of Pcache Pages Used:         1 (max 1) pages"), std::string::npos)
       << text;
 }
 
