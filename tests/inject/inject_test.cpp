@@ -109,6 +109,7 @@ pid_t spawn(const std::string& exe, const std::vector<std::string>& args, const 
   dup2(fdIn, 0);
   dup2(fdOut, 1);
   dup2(fdErr, 2);
+  setenv("HOME", dir.c_str(), 1);  // no personal start-up file
   for (const auto& [name, value] : opt.env) setenv(name.c_str(), value.c_str(), 1);
   if (opt.nFileLimit >= 0) {
     signal(SIGXFSZ, SIG_IGN);

@@ -53,6 +53,7 @@ struct RunResult {
 // Runs sqlsh with the arguments, standard input from zStdin (or none).
 RunResult runShell(const fs::path& dir, const std::vector<std::string>& args,
                    const fs::path& stdinFile = {}) {
+  const shell_process::ScopedEnv home("HOME", dir.string());
   std::string cmd =
       "cd " + shellQuote(dir.string()) + " && " + shellQuote(shell_process::shellPath());
   for (const auto& a : args) {

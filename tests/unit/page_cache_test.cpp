@@ -51,6 +51,7 @@ TEST(PageCache, HugeRequestUnderAnAddressSpaceLimitStillGivesACache) {
   const std::string sqlsh = shell_process::shellPath();
   if (sqlsh.empty()) GTEST_SKIP() << "sqlsh is not built";
   const shell_process::TempDir dir;
+  const shell_process::ScopedEnv home("HOME", dir.path());
   const std::string out = dir / "stats.out";
   const std::string cmd = "ulimit -v 250000; '" + sqlsh +
                           "' -pagecache 4096 100000000 :memory: 'create table t(a)' "

@@ -20,6 +20,7 @@ TEST(Exhaustion, ColumnarResultTooLargeForMemoryEndsWithTheMessage) {
   const std::string sqlsh = shell_process::shellPath();
   if (sqlsh.empty()) GTEST_SKIP() << "sqlsh is not built";
   const shell_process::TempDir dir;
+  const shell_process::ScopedEnv home("HOME", dir.path());
   const std::string err = dir / "stderr";
   const std::string cmd =
       "ulimit -v 250000; '" + sqlsh +

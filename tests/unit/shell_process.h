@@ -63,6 +63,34 @@ class TempDir {
   std::string path_;
 };
 
+// Sets an environment variable for the scope and puts back what it was at its end: a test
+// that runs the shell through /bin/sh gives it a HOME of its own this way, so that no
+// personal start-up file is read.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* zName, const std::string& zValue) : zName_(zName) {
+    if (const char* z = getenv(zName)) {
+      zSaved_ = z;
+      bHadValue_ = true;
+    }
+    setenv(zName, zValue.c_str(), 1);
+  }
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+  ~ScopedEnv() {
+    if (bHadValue_) {
+      setenv(zName_, zSaved_.c_str(), 1);
+    } else {
+      unsetenv(zName_);
+    }
+  }
+
+ private:
+  const char* zName_;
+  std::string zSaved_;
+  bool bHadValue_ = false;
+};
+
 inline std::string readFile(const std::string& zPath) {
   std::ifstream in(zPath, std::ios::binary);
   std::ostringstream s;

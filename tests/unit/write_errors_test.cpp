@@ -125,6 +125,7 @@ class ShellOutput : public testing::Test {
   std::string err() { return readFile(dir / "err.txt"); }
 
   TempDir dir;
+  shell_process::ScopedEnv home{"HOME", dir.path()};
   std::string zShell;
   std::string zDb;
 };
