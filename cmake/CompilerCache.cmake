@@ -4,7 +4,8 @@
 #
 # The settings travel with the launcher rather than in the user's ccache configuration:
 #  - base_dir is the source tree, so that clones in other folders share results;
-#  - hash_dir is off for the same reason (debug information names the build folder);
+#  - hash_dir is off for the same reason: the line tables then may name the folder where the
+#    cached object was first compiled, which changes only the paths a report prints;
 #  - the sloppiness allows the test targets' precompiled header to be cached and used.
 option(SQLSH_CCACHE "Compile through ccache when it is installed" ON)
 if(SQLSH_CCACHE AND NOT CMAKE_CXX_COMPILER_LAUNCHER)
