@@ -505,6 +505,13 @@ int doOpen(ShellContext* p, int nArg, char** azArg) {
       zFile = z;
     }
   }
+  // A database image is only read: --new, which deletes the file first,
+  // would destroy what was to be loaded.
+  if (bNewFile && (eMode == OpenMode::Deserialize || eMode == OpenMode::HexDump)) {
+    printRaw(stderr, "--new cannot be used with --%s: the file is only read\n",
+             eMode == OpenMode::HexDump ? "hexdb" : "deserialize");
+    return 1;
+  }
 
   closeConnection(p->db);
   p->db = nullptr;
@@ -516,28 +523,34 @@ int doOpen(ShellContext* p, int nArg, char** azArg) {
   p->mOpenFlags = bNoFollow ? SQLITE_OPEN_NOFOLLOW : 0;
   p->nMaxDbSize = nMaxSize;
 
+  int rc = 0;
   if (zFile != nullptr || eMode == OpenMode::HexDump) {
     if (bNewFile && zFile != nullptr && !p->bSafeActive) unlink(zFile);
-    if (p->bSafeActive && eMode != OpenMode::HexDump &&
-        (zFile == nullptr || std::strcmp(zFile, ":memory:") != 0)) {
+    // Only ":memory:" names no file, and only where the name is opened as a
+    // database: an image (--deserialize, --hexdb) is read from a file of
+    // that name.  A hex dump in safe mode comes from the input alone.
+    const bool bImage = eMode == OpenMode::Deserialize || eMode == OpenMode::HexDump;
+    if (p->bSafeActive && zFile != nullptr && (bImage || std::strcmp(zFile, ":memory:") != 0)) {
       rejectInSafeMode(p, "cannot open disk-based database files in safe mode");
     }
     char* zCopy = zFile ? checkAlloc(sqlite3_mprintf("%s", zFile)) : nullptr;
     p->pConn->zFilename = zCopy;
-    openDatabase(p, keepAlive);
-    if (p->db != nullptr) {
+    rc = openDatabase(p, keepAlive);
+    if (p->db != nullptr && rc == 0) {
       p->pConn->zFreeLater = zCopy;
     } else {
-      printConsole(stderr, "Error: cannot open '%s'\n", zFile ? zFile : "");
+      // The connection left, if any, is not the file's: the slot names none.
+      if (p->db == nullptr) printConsole(stderr, "Error: cannot open '%s'\n", zFile ? zFile : "");
       p->pConn->zFilename = nullptr;
       sqlite3_free(zCopy);
+      rc = 1;
     }
   }
   if (p->db == nullptr) {
     p->pConn->zFilename = nullptr;
     openDatabase(p, 0);
   }
-  return 0;
+  return rc;
 }
 
 // .connection ?close? ?N?

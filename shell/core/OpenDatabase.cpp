@@ -237,7 +237,7 @@ constexpr sqlite3_int64 nMaxHexImage = 0x7fff0000;
 
 // ---------------------------------------------------------------------------
 
-void openDatabase(ShellContext* p, int openFlags) {
+int openDatabase(ShellContext* p, int openFlags) {
   // On every way out, a fallback connection included, the connection gets
   // the authorizer it should carry (the safe-mode one while safe mode is on).
   struct AuthorizerOnReturn {
@@ -245,70 +245,78 @@ void openDatabase(ShellContext* p, int openFlags) {
     AuthChoice eChoice;
     ~AuthorizerOnReturn() { installAuthorizer(p, eChoice); }
   } onReturn{p, p->db == nullptr ? AuthChoice::Fresh : AuthChoice::Keep};
-  if (p->db == nullptr) {
-    const char* zName = p->pConn->zFilename;
-    const char* zOpen = zName ? zName : "";
-    if (p->eOpenMode == OpenMode::Unknown) {
-      if (zOpen[0] == 0 || std::strcmp(zOpen, ":memory:") == 0) {
-        p->eOpenMode = OpenMode::Normal;
-      } else {
-        p->eOpenMode = detectDatabaseKind(zOpen, (openFlags & zipDefault) != 0);
-      }
-    }
-    switch (p->eOpenMode) {
-      case OpenMode::Append:
-        sqlite3_open_v2(zOpen, &p->db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | p->mOpenFlags,
-                        "apndvfs");
-        break;
-      case OpenMode::Zip:
-      case OpenMode::Deserialize:
-      case OpenMode::HexDump:
-        sqlite3_open(p->eOpenMode == OpenMode::Zip ? ":memory:" : "", &p->db);
-        break;
-      case OpenMode::ReadOnly:
-        sqlite3_open_v2(zOpen, &p->db, SQLITE_OPEN_READONLY | p->mOpenFlags, nullptr);
-        break;
-      default:
-        sqlite3_open_v2(zOpen, &p->db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | p->mOpenFlags,
-                        nullptr);
-        break;
-    }
-    dbForInterrupt = p->db;
-    if (p->db == nullptr || sqlite3_errcode(p->db) != SQLITE_OK) {
-      printConsole(stderr, "Error: unable to open database \"%s\": %s\n", zOpen,
-                   p->db ? sqlite3_errmsg(p->db) : "out of memory");
-      if ((openFlags & keepAlive) == 0) std::exit(1);
-      // The failed handle is released; Ctrl-C must not reach it afterwards.
-      sqlite3_close(p->db);
-      p->db = nullptr;
-      sqlite3_open(":memory:", &p->db);
-      dbForInterrupt = p->db;
-      return;
-    }
-    sqlite3_enable_load_extension(p->db, 1);
-    registerExtensions(p->db);
-    registerShellFunctions(p->db, p);
-    if (p->eOpenMode == OpenMode::Zip) {
-      SqlitePtr zSql(sqlite3_mprintf("CREATE VIRTUAL TABLE zip USING zipfile(%Q);", zOpen));
-      if (zSql) sqlite3_exec(p->db, zSql.get(), nullptr, nullptr, nullptr);
-    } else if (p->eOpenMode == OpenMode::Deserialize || p->eOpenMode == OpenMode::HexDump) {
-      int nData = 0;
-      unsigned char* aData = nullptr;
-      if (p->eOpenMode == OpenMode::Deserialize) {
-        if (zName != nullptr) aData = readWholeFile(zName, &nData);
-        if (aData == nullptr) nData = 0;
-      } else {
-        aData = readHexDump(p, &nData);
-        if (aData == nullptr) return;
-      }
-      int rc = sqlite3_deserialize(p->db, "main", aData, nData, nData,
-                                   SQLITE_DESERIALIZE_RESIZEABLE | SQLITE_DESERIALIZE_FREEONCLOSE);
-      if (rc) printConsole(stderr, "Error: sqlite3_deserialize() returns %d\n", rc);
-      if (p->nMaxDbSize > 0) {
-        sqlite3_file_control(p->db, "main", SQLITE_FCNTL_SIZE_LIMIT, &p->nMaxDbSize);
-      }
+  if (p->db != nullptr) return 0;
+  const char* zName = p->pConn->zFilename;
+  const char* zOpen = zName ? zName : "";
+  if (p->eOpenMode == OpenMode::Unknown) {
+    if (zOpen[0] == 0 || std::strcmp(zOpen, ":memory:") == 0) {
+      p->eOpenMode = OpenMode::Normal;
+    } else {
+      p->eOpenMode = detectDatabaseKind(zOpen, (openFlags & zipDefault) != 0);
     }
   }
+  switch (p->eOpenMode) {
+    case OpenMode::Append:
+      sqlite3_open_v2(zOpen, &p->db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | p->mOpenFlags,
+                      "apndvfs");
+      break;
+    case OpenMode::Zip:
+    case OpenMode::Deserialize:
+    case OpenMode::HexDump:
+      sqlite3_open(p->eOpenMode == OpenMode::Zip ? ":memory:" : "", &p->db);
+      break;
+    case OpenMode::ReadOnly:
+      sqlite3_open_v2(zOpen, &p->db, SQLITE_OPEN_READONLY | p->mOpenFlags, nullptr);
+      break;
+    default:
+      sqlite3_open_v2(zOpen, &p->db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | p->mOpenFlags,
+                      nullptr);
+      break;
+  }
+  dbForInterrupt = p->db;
+  if (p->db == nullptr || sqlite3_errcode(p->db) != SQLITE_OK) {
+    printConsole(stderr, "Error: unable to open database \"%s\": %s\n", zOpen,
+                 p->db ? sqlite3_errmsg(p->db) : "out of memory");
+    if ((openFlags & keepAlive) == 0) std::exit(1);
+    // The failed handle is released; Ctrl-C must not reach it afterwards.
+    sqlite3_close(p->db);
+    p->db = nullptr;
+    sqlite3_open(":memory:", &p->db);
+    dbForInterrupt = p->db;
+    return 1;
+  }
+  sqlite3_enable_load_extension(p->db, 1);
+  registerExtensions(p->db);
+  registerShellFunctions(p->db, p);
+  if (p->eOpenMode == OpenMode::Zip) {
+    SqlitePtr zSql(sqlite3_mprintf("CREATE VIRTUAL TABLE zip USING zipfile(%Q);", zOpen));
+    if (zSql) sqlite3_exec(p->db, zSql.get(), nullptr, nullptr, nullptr);
+    return 0;
+  }
+  if (p->eOpenMode != OpenMode::Deserialize && p->eOpenMode != OpenMode::HexDump) return 0;
+  int nData = 0;
+  unsigned char* aData = nullptr;
+  bool bLoaded = true;
+  if (p->eOpenMode == OpenMode::HexDump) {
+    aData = readHexDump(p, &nData);
+    if (aData == nullptr) return 1;
+  } else if (zName != nullptr) {
+    aData = readWholeFile(zName, &nData);
+    if (aData == nullptr) {
+      // An image that cannot be read gives an empty database, and a failed
+      // open: what the user meant to load is not there.
+      printConsole(stderr, "cannot open \"%s\" for reading\n", zName);
+      nData = 0;
+      bLoaded = false;
+    }
+  }
+  int rc = sqlite3_deserialize(p->db, "main", aData, nData, nData,
+                               SQLITE_DESERIALIZE_RESIZEABLE | SQLITE_DESERIALIZE_FREEONCLOSE);
+  if (rc) printConsole(stderr, "Error: sqlite3_deserialize() returns %d\n", rc);
+  if (p->nMaxDbSize > 0) {
+    sqlite3_file_control(p->db, "main", SQLITE_FCNTL_SIZE_LIMIT, &p->nMaxDbSize);
+  }
+  return rc == SQLITE_OK && bLoaded ? 0 : 1;
 }
 
 OpenMode detectDatabaseKind(const char* zName, int bDfltZip) {

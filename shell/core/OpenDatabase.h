@@ -14,7 +14,10 @@ enum : int {
 };
 
 // Opens p->db when it is null; installs the safe-mode authorizer when needed.
-void openDatabase(ShellContext* p, int openFlags);
+// Returns 0, or 1 when the file could not be opened (with keepAlive, p->db is
+// then an in-memory database) or its image could not be loaded (p->db is then
+// an empty database); the error has been reported on standard error.
+int openDatabase(ShellContext* p, int openFlags);
 // The open mode for the file: Unknown, Normal, Append or Zip.
 OpenMode detectDatabaseKind(const char* zName, int bDfltZip);
 // Whole file contents, zero-terminated, engine allocation; null on failure.
