@@ -15,6 +15,7 @@
 #include "shell/commands/Dispatch.h"
 #include "shell/core/ArgParsers.h"
 #include "shell/core/OpenDatabase.h"
+#include "shell/core/Platform.h"
 #include "shell/core/Redirect.h"
 #include "shell/core/ShellContext.h"
 #include "shell/exec/Execute.h"
@@ -429,6 +430,12 @@ int processInput(ShellContext* p) {
 
   while (nErrCount == 0 || !bBailOnError || (p->pIn == nullptr && bStdinIsTty)) {
     std::fflush(p->pOut);
+    // A signal that ends the session (the terminal hung up, SIGTERM) stops
+    // every input before its next line.
+    if (terminationSignal() != 0) {
+      bAtEnd = true;
+      break;
+    }
     bool bNulInLine = false;
     if (bEditing) {
       std::free(zLine);
@@ -450,7 +457,8 @@ int processInput(ShellContext* p) {
       if (zLine == nullptr) {
         const int iErrno = errno;
         FILE* in = p->pIn != nullptr ? p->pIn : stdin;
-        if (std::ferror(in) != 0) {
+        // A terminal that fails (it went away) ends the session as Ctrl-D does.
+        if (std::ferror(in) != 0 && !bAtKeyboard && terminationSignal() == 0) {
           std::fprintf(stderr, "Error near line %d: cannot read the input: %s\n", p->iLineNo + 1,
                        std::strerror(iErrno));
           nErrCount++;
@@ -566,6 +574,8 @@ int processInput(ShellContext* p) {
     // "delete from t" must not delete every row.
     std::fflush(stdout);
     std::fputs("Unfinished statement discarded (a statement ends with \";\").\n", stderr);
+  } else if (nSql > 0 && terminationSignal() != 0) {
+    // Nothing more runs once the session is ending.
   } else if (nSql > 0 && iNulLine != 0) {
     nErrCount += reportNulLine(iStartLine, iNulLine, "the statement is not run");
   } else if (nSql > 0) {

@@ -1,23 +1,32 @@
 // libedit at the prompt.  Lines are read through the callback interface so
 // that the wait for a key is a select() that a Ctrl-C interrupts: the line
 // being typed is then thrown away and the input loop starts a fresh prompt.
+// The keys themselves are read here too, so that the end of the terminal is
+// seen once and ends the session.  Each accepted entry goes to the history
+// file at once.
 #include "shell/app/LineEditor.h"
 
 #include <editline/readline.h>
 #include <errno.h>
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/select.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <climits>
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <vector>
 
 #include "shell/app/Startup.h"
 #include "shell/app/TabCompletion.h"
+#include "shell/core/Platform.h"
 #include "shell/core/ShellContext.h"
 
 namespace {
@@ -25,7 +34,7 @@ namespace {
 struct EditorState {
   ShellContext* p = nullptr;
   bool bActive = false;
-  bool bChanged = false;  // entries were added since the history was loaded
+  bool bInputEnded = false;  // the terminal reported its end or an error
   std::string zHistoryFile;
   std::string zPending;
   std::string zLast;  // the entry added last, not added twice in a row
@@ -118,8 +127,121 @@ char** completeAtCursor(const char* text, int, int) {
   return azResult;
 }
 
-void saveAtExit() {
+void closeAtExit() {
   lineEditorClose();
+}
+
+// libedit's reader of keys: one character of the terminal's multi-byte
+// encoding, decoded as libedit's own reader does (an invalid sequence is
+// dropped), or EOF once the terminal reports its end or an error.  libedit
+// alone would report that end to the callback interface as nothing at all,
+// and the wait would find the terminal readable again at once, for ever.
+int readKey(FILE*) {
+  char aByte[MB_LEN_MAX];
+  size_t nByte = 0;
+  while (true) {
+    const ssize_t nRead = read(STDIN_FILENO, aByte + nByte, 1);
+    if (nRead < 0 && errno == EINTR && terminationSignal() == 0) continue;
+    if (nRead <= 0) {
+      editor.bInputEnded = true;
+      return EOF;
+    }
+    nByte++;
+    while (nByte > 0) {
+      std::mbstate_t state{};
+      wchar_t wc = 0;
+      const size_t nUsed = std::mbrtowc(&wc, aByte, nByte, &state);
+      if (nUsed == static_cast<size_t>(-2) && nByte < sizeof aByte) break;  // read on
+      if (nUsed != static_cast<size_t>(-1) && nUsed != static_cast<size_t>(-2)) {
+        return static_cast<int>(wc);
+      }
+      // Not a character: all but the last byte go, which may begin the next.
+      if (nByte == 1) {
+        nByte = 0;
+      } else {
+        aByte[0] = aByte[nByte - 1];
+        nByte = 1;
+      }
+    }
+  }
+}
+
+constexpr std::string_view zHistoryCookie = "_HiStOrY_V2_";
+
+// A file descriptor that closes itself, releasing any lock on the file.
+struct OwnedDescriptor {
+  int fd = -1;
+  explicit OwnedDescriptor(int fdOpened) : fd(fdOpened) {}
+  OwnedDescriptor(OwnedDescriptor&& other) noexcept : fd(other.fd) { other.fd = -1; }
+  OwnedDescriptor(const OwnedDescriptor&) = delete;
+  OwnedDescriptor& operator=(const OwnedDescriptor&) = delete;
+  ~OwnedDescriptor() {
+    if (fd >= 0) close(fd);
+  }
+};
+
+bool writeAll(int fd, std::string_view z) {
+  while (!z.empty()) {
+    const ssize_t n = write(fd, z.data(), z.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    z.remove_prefix(static_cast<size_t>(n));
+  }
+  return true;
+}
+
+bool readAll(int fd, std::string* pzText) {
+  char aBuf[8192];
+  off_t iAt = 0;
+  while (true) {
+    const ssize_t n = pread(fd, aBuf, sizeof aBuf, iAt);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    if (n == 0) return true;
+    pzText->append(aBuf, static_cast<size_t>(n));
+    iAt += n;
+  }
+}
+
+// A fresh file beside zFile, readable by its owner only; its name is left
+// in *pzName.
+OwnedDescriptor makeTempBeside(const std::string& zFile, std::string* pzName) {
+  std::string zTemplate = zFile + ".XXXXXX";
+  std::vector<char> aName(zTemplate.begin(), zTemplate.end());
+  aName.push_back(0);
+  OwnedDescriptor temp(mkstemp(aName.data()));
+  if (temp.fd >= 0) pzName->assign(aName.data());
+  return temp;
+}
+
+// Replaces zFile by a fresh file of the given text.
+bool replaceFile(const std::string& zFile, std::string_view zText) {
+  std::string zTemp;
+  OwnedDescriptor temp = makeTempBeside(zFile, &zTemp);
+  if (temp.fd < 0) return false;
+  if (!writeAll(temp.fd, zText) || std::rename(zTemp.c_str(), zFile.c_str()) != 0) {
+    unlink(zTemp.c_str());
+    return false;
+  }
+  return true;
+}
+
+// The newest entry of the history in the file's format, made by libedit's
+// own writer (which writes the newest two entries when asked for one; the
+// last line is the newest).  Empty when it cannot be made.
+std::string encodeNewestEntry(const std::string& zBeside) {
+  std::string zTemp;
+  OwnedDescriptor temp = makeTempBeside(zBeside, &zTemp);
+  if (temp.fd < 0) return {};
+  std::string zText;
+  const bool bMade = append_history(1, zTemp.c_str()) == 0 && readAll(temp.fd, &zText);
+  unlink(zTemp.c_str());
+  if (!bMade || zText.empty() || zText.back() != '\n') return {};
+  zText.pop_back();
+  const size_t iStart = zText.rfind('\n');
+  std::string zLine = iStart == std::string::npos ? zText : zText.substr(iStart + 1);
+  if (zLine == zHistoryCookie) return {};
+  return zLine;
 }
 
 }  // namespace
@@ -145,27 +267,72 @@ std::string historyFileName(const char* zHome) {
   return zFile + ".sqlsh_history";
 }
 
-bool saveHistoryFile(const std::string& zFile) {
-  if (zFile.empty()) return false;
-  std::string zTemp = zFile + ".XXXXXX";
-  std::vector<char> aTemp(zTemp.begin(), zTemp.end());
-  aTemp.push_back(0);
-  // mkstemp creates the file for its owner only; write_history keeps that.
-  int fd = mkstemp(aTemp.data());
-  if (fd < 0) return false;
-  close(fd);
-  if (write_history(aTemp.data()) != 0 || std::rename(aTemp.data(), zFile.c_str()) != 0) {
-    unlink(aTemp.data());
+bool appendHistoryLine(const std::string& zFile, std::string_view zLine, int nMax) {
+  if (zFile.empty() || nMax <= 0 || zLine.empty() || zLine.find('\n') != std::string_view::npos) {
     return false;
   }
-  return true;
+  // Another session may replace the file between the open and the lock: the
+  // lock then holds the old file, and the new one is opened in turn.
+  for (int nTries = 0; nTries < 100; nTries++) {
+    OwnedDescriptor file(
+        open(zFile.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0600));
+    if (file.fd < 0) return false;
+    int rc = 0;
+    while ((rc = flock(file.fd, LOCK_EX)) != 0 && errno == EINTR) {
+    }
+    if (rc != 0) return false;
+    struct stat stOpened {};
+    struct stat stNamed {};
+    // Only a regular file holds a history (SQLSH_HISTORY=/dev/null keeps none).
+    if (fstat(file.fd, &stOpened) != 0 || !S_ISREG(stOpened.st_mode)) return false;
+    if (stat(zFile.c_str(), &stNamed) != 0 || stNamed.st_dev != stOpened.st_dev ||
+        stNamed.st_ino != stOpened.st_ino) {
+      continue;
+    }
+    std::string zText;
+    if (!readAll(file.fd, &zText)) return false;
+    const std::string zHead = std::string(zHistoryCookie) + "\n";
+    std::string zAdded(zLine);
+    zAdded += '\n';
+    if ((stOpened.st_mode & 07777) != 0600) fchmod(file.fd, 0600);
+    if (zText.empty()) return writeAll(file.fd, zHead + zAdded);
+    // Anything but whole lines after the file's first line is mended by
+    // writing the file afresh, as is an entry over the limit.
+    const bool bWhole = zText.compare(0, zHead.size(), zHead) == 0 && zText.back() == '\n';
+    const auto nEntries = std::count(zText.begin(), zText.end(), '\n') - 1;
+    if (bWhole && nEntries < nMax) return writeAll(file.fd, zAdded);
+    std::vector<std::string_view> aLines;
+    if (zText.compare(0, zHead.size(), zHead) == 0) {
+      std::string_view zRest = std::string_view(zText).substr(zHead.size());
+      size_t iEnd = 0;
+      while ((iEnd = zRest.find('\n')) != std::string_view::npos) {
+        aLines.push_back(zRest.substr(0, iEnd));
+        zRest.remove_prefix(iEnd + 1);
+      }
+    }
+    const size_t nKept = std::min(aLines.size(), static_cast<size_t>(nMax - 1));
+    std::string zNew = zHead;
+    for (size_t i = aLines.size() - nKept; i < aLines.size(); i++) {
+      zNew.append(aLines[i]);
+      zNew += '\n';
+    }
+    zNew += zAdded;
+    return replaceFile(zFile, zNew);
+  }
+  return false;
+}
+
+bool appendHistoryEntry(const std::string& zFile, int nMax) {
+  if (zFile.empty()) return false;
+  const std::string zLine = encodeNewestEntry(zFile);
+  return !zLine.empty() && appendHistoryLine(zFile, zLine, nMax);
 }
 
 void lineEditorOpen(ShellContext* p) {
   if (editor.bActive) return;
   editor.p = p;
   editor.bActive = true;
-  editor.bChanged = false;
+  editor.bInputEnded = false;
   // libedit reads multi-byte characters only under a multi-byte character
   // type; without one it drops every byte above 127.  The shell takes what
   // the terminal sends as UTF-8.
@@ -175,6 +342,7 @@ void lineEditorOpen(ShellContext* p) {
   rl_catch_signals = 0;
   rl_instream = stdin;
   rl_outstream = stdout;
+  rl_getc_function = readKey;
   rl_initialize();
   rl_attempted_completion_function = completeAtCursor;
   rl_basic_word_break_characters = zWordBreaks;
@@ -189,7 +357,7 @@ void lineEditorOpen(ShellContext* p) {
   editor.zHistoryFile = historyFileName(homeDirectory(false));
   if (!editor.zHistoryFile.empty()) read_history(editor.zHistoryFile.c_str());
   static bool bAtExitSet = false;
-  if (!bAtExitSet) std::atexit(saveAtExit);
+  if (!bAtExitSet) std::atexit(closeAtExit);
   bAtExitSet = true;
 }
 
@@ -205,18 +373,24 @@ EditorRead lineEditorRead(const char* zPrompt, std::string_view zPending, char**
   // A Ctrl-C left over from an interrupted statement is used up.
   nInterrupts = 0;
   std::fflush(stdout);
-  // SIGINT is let through only while waiting for a key, so that a Ctrl-C
-  // cannot slip in between the test of the count and the wait.
-  sigset_t mSigint;
+  // SIGINT, SIGHUP and SIGTERM are let through only while waiting for a key,
+  // so that none can slip in between the test of its flag and the wait.
+  sigset_t mWatched;
   sigset_t mSaved;
-  sigemptyset(&mSigint);
-  sigaddset(&mSigint, SIGINT);
-  sigprocmask(SIG_BLOCK, &mSigint, &mSaved);
+  sigemptyset(&mWatched);
+  sigaddset(&mWatched, SIGINT);
+  sigaddset(&mWatched, SIGHUP);
+  sigaddset(&mWatched, SIGTERM);
+  sigprocmask(SIG_BLOCK, &mWatched, &mSaved);
   sigset_t mWaiting = mSaved;
   sigdelset(&mWaiting, SIGINT);
+  sigdelset(&mWaiting, SIGHUP);
+  sigdelset(&mWaiting, SIGTERM);
   rl_callback_handler_install(zPrompt, onLineDone);
   bool bInterrupted = false;
   while (!editor.bDone) {
+    // The terminal gone, or a signal to end: the session ends as at Ctrl-D.
+    if (editor.bInputEnded || terminationSignal() != 0) break;
     if (nInterrupts != 0) {
       bInterrupted = true;
       break;
@@ -257,13 +431,13 @@ void lineEditorRemember(const char* zEntry) {
   if (editor.zLast == zEntry) return;
   editor.zLast = zEntry;
   add_history(zEntry);
-  editor.bChanged = true;
+  // Saved as it is accepted: a terminal that goes away loses nothing.
+  const bool bSafe = editor.p != nullptr && editor.p->bSafePersistent != 0;
+  if (!bSafe) appendHistoryEntry(editor.zHistoryFile);
 }
 
 void lineEditorClose() {
   if (!editor.bActive) return;
   editor.bActive = false;
-  const bool bSafe = editor.p != nullptr && editor.p->bSafePersistent != 0;
-  if (editor.bChanged && !bSafe) saveHistoryFile(editor.zHistoryFile);
   editor.p = nullptr;
 }

@@ -13,7 +13,8 @@ struct ShellContext;
 enum class EditorRead {
   Line,         // a line was entered
   Interrupted,  // Ctrl-C: the line being typed was thrown away
-  End,          // end of input (Ctrl-D on an empty line)
+  End,          // end of input: Ctrl-D on an empty line, the terminal gone or
+                // failing, or a signal that ends the session
 };
 
 // Whether the keyboard gets line editing: standard input and output are
@@ -30,9 +31,10 @@ bool lineEditorActive();
 // caller).  zPending is the SQL gathered from earlier lines of the
 // statement, which completion takes into account.
 EditorRead lineEditorRead(const char* zPrompt, std::string_view zPending, char** pzLine);
-// Adds a complete statement or dot-command to the history.
+// Adds a complete statement or dot-command to the history and, except in
+// safe mode, to the history file at once.
 void lineEditorRemember(const char* zEntry);
-// Saves the history (never in safe mode) and ends line editing.
+// Ends line editing.
 void lineEditorClose();
 
 // Entries kept in the history file.
@@ -40,6 +42,11 @@ inline constexpr int nHistoryMax = 2000;
 // The history file: $SQLSH_HISTORY when set (empty turns history off),
 // else .sqlsh_history in zHome; empty when there is none.
 std::string historyFileName(const char* zHome);
-// Writes the history to zFile through a fresh file readable by its owner
-// only, which then replaces zFile.  Returns false when nothing was written.
-bool saveHistoryFile(const std::string& zFile);
+// Adds zLine, one entry in the history file's own format, at the end of
+// zFile and keeps no more than nMax entries there (the oldest go).  The file
+// is locked while it changes, so that sessions at the same time each keep
+// their entries, and it is left readable by its owner only.  Returns false
+// when nothing was written.
+bool appendHistoryLine(const std::string& zFile, std::string_view zLine, int nMax = nHistoryMax);
+// Adds the newest entry of the line editor's history to zFile, as above.
+bool appendHistoryEntry(const std::string& zFile, int nMax = nHistoryMax);

@@ -580,11 +580,16 @@ int shellMain(int argc, char** argvIn) {
     }
     data.pIn = nullptr;
     if (lineEditingWanted()) lineEditorOpen(&data);
+    if (isTerminal(0)) installTerminationHandlers(!lineEditorActive());
     rc = processInput(&data);
     lineEditorClose();
   } else {
     data.pIn = stdin;
     rc = processInput(&data);
   }
-  return finishShell(&data, &args, &azCmd, rc);
+  rc = finishShell(&data, &args, &azCmd, rc);
+  // Ended by SIGHUP or SIGTERM: everything is closed; the process ends by
+  // that signal.
+  endByTerminationSignal();
+  return rc;
 }

@@ -1,8 +1,10 @@
 #include "shell/core/Platform.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 
 #include "shell/core/ShellContext.h"
@@ -34,6 +36,60 @@ void installInterruptHandler() {
   // end of input.
   action.sa_flags = SA_RESTART;
   sigaction(SIGINT, &action, nullptr);
+}
+
+namespace {
+
+volatile sig_atomic_t iTerminationSignal = 0;
+// An empty input put in place of standard input when the session ends (-1: none).
+int fdEmptyInput = -1;
+
+// Runs in signal context: only flags, sqlite3_interrupt and dup2.
+void onTermination(int iSignal) {
+  const int iErrno = errno;
+  if (iTerminationSignal == 0) iTerminationSignal = iSignal;
+  // Commands that watch for Ctrl-C stop as for one; the count never reaches
+  // the point where the process ends at once.
+  if (nInterrupts == 0) nInterrupts = 1;
+  sqlite3* db = dbForInterrupt;
+  if (db != nullptr) sqlite3_interrupt(db);
+  if (fdEmptyInput >= 0) dup2(fdEmptyInput, STDIN_FILENO);
+  errno = iErrno;
+}
+
+}  // namespace
+
+void installTerminationHandlers(bool bDropInput) {
+  if (bDropInput && fdEmptyInput < 0) fdEmptyInput = open("/dev/null", O_RDONLY | O_CLOEXEC);
+  for (const int iSignal : {SIGHUP, SIGTERM}) {
+    struct sigaction previous {};
+    if (sigaction(iSignal, nullptr, &previous) != 0 || previous.sa_handler == SIG_IGN) continue;
+    struct sigaction action {};
+    action.sa_handler = onTermination;
+    sigemptyset(&action.sa_mask);
+    sigaddset(&action.sa_mask, SIGHUP);
+    sigaddset(&action.sa_mask, SIGTERM);
+    // A read interrupted at the terminal starts again, and then finds the
+    // empty input (or the input loop's wait sees the signal).
+    action.sa_flags = SA_RESTART;
+    sigaction(iSignal, &action, nullptr);
+  }
+}
+
+int terminationSignal() {
+  return iTerminationSignal;
+}
+
+void endByTerminationSignal() {
+  const int iSignal = iTerminationSignal;
+  if (iSignal == 0) return;
+  std::fflush(nullptr);
+  signal(iSignal, SIG_DFL);
+  sigset_t mSignal;
+  sigemptyset(&mSignal);
+  sigaddset(&mSignal, iSignal);
+  sigprocmask(SIG_UNBLOCK, &mSignal, nullptr);
+  raise(iSignal);
 }
 
 void debugBreak() {

@@ -1,5 +1,5 @@
 // The operating-system services the shell's start-up needs: terminal tests,
-// the Ctrl-C handler, the debugger break, the process id.
+// the Ctrl-C and termination handlers, the debugger break, the process id.
 #pragma once
 
 // True when the descriptor (0 stdin, 1 stdout, 2 stderr) is a terminal.
@@ -12,6 +12,20 @@ void installInterruptHandler();
 
 // The Ctrl-C action itself (async-signal-safe).
 void onInterrupt();
+
+// Installs the handlers of SIGHUP (the terminal went away) and SIGTERM for a
+// session at the terminal: each interrupts the statement or command running
+// and records the signal, and the input loop then ends the session at its
+// next read.  A signal ignored when the shell started stays ignored.  With
+// bDropInput, standard input is also replaced by an empty one, so that a
+// plain read waiting at the terminal, or about to begin, sees the end of the
+// input at once.
+void installTerminationHandlers(bool bDropInput);
+// The signal that asked the session to end, or 0.
+int terminationSignal();
+// When a signal asked the session to end: ends the process by that signal,
+// with its default action, so that the parent learns how the shell ended.
+void endByTerminationSignal();
 
 // Stops in an attached debugger (SIGTRAP).
 void debugBreak();
