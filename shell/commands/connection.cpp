@@ -1,14 +1,17 @@
 // Connection and file commands: .open, .connection, .backup/.save, .restore,
 // .clone, .cd, .read, .shell/.system, .load, .log, .timeout, .version, .exit
 // and .quit.
+#include <fcntl.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -59,6 +62,26 @@ void removeFailedCopy(const char* zPath) {
   }
 }
 
+// Removes any journal left beside a copy that was committed and closed: none
+// of them can hold anything to roll back, and none should follow the copy.
+void removeJournals(const char* zPath) {
+  for (const char* zSuffix : {"-journal", "-wal", "-shm"}) {
+    std::string zName = zPath;
+    zName += zSuffix;
+    unlink(zName.c_str());
+  }
+}
+
+// Makes a new name in the directory of zPath durable.
+void syncDirectoryOf(const std::string& zPath) {
+  const size_t iSlash = zPath.rfind('/');
+  const std::string zDir = iSlash == std::string::npos ? "." : zPath.substr(0, iSlash + 1);
+  const int fd = open(zDir.c_str(), O_RDONLY | O_DIRECTORY);
+  if (fd < 0) return;
+  fsync(fd);
+  close(fd);
+}
+
 // A single decimal digit, as .connection takes its slot number.
 bool isSingleDigit(const char* z) {
   return z[0] >= '0' && z[0] <= '9' && z[1] == 0;
@@ -92,6 +115,56 @@ int runBackup(sqlite3_backup* pBackup, bool bRetryBusy) {
     break;
   }
   return rc;
+}
+
+// How a clone went.  A spoiled copy is not kept: the new file could not be
+// written (disk full, an I/O error, its transaction lost) or the source could
+// not be read (another connection holds it, its schema cannot be listed).
+// Other errors (an entry the new file refuses, a damaged table read only in
+// part) are reported and the rest is copied, so that what could be saved is
+// kept; they still fail the command.
+struct CloneOutcome {
+  int nErrors = 0;
+  bool bSpoiled = false;
+  void error(bool bSpoils) {
+    nErrors++;
+    if (bSpoils) bSpoiled = true;
+  }
+};
+
+// Errors of the new file after which it is not worth keeping.
+bool spoilsTarget(int rc) {
+  switch (rc & 0xff) {
+    case SQLITE_FULL:
+    case SQLITE_IOERR:
+    case SQLITE_CANTOPEN:
+    case SQLITE_READONLY:
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+    case SQLITE_NOMEM:
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB:
+    case SQLITE_PROTOCOL:
+    case SQLITE_PERM:
+    case SQLITE_NOLFS:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Errors reading the source that no going on can make good: the source is
+// held by another connection (a later run copies it whole).  A damaged
+// source is read as far as it can be.
+bool spoilsSource(int rc) {
+  switch (rc & 0xff) {
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+    case SQLITE_NOMEM:
+      return true;
+    default:
+      return false;
+  }
 }
 
 bool tableExists(sqlite3* db, const char* zName) {
@@ -212,8 +285,19 @@ std::string copiedColumns(sqlite3* db, const char* zTable) {
 constexpr char zSpinner[] = "|/-\\";
 constexpr sqlite3_int64 nRowsPerSpin = 10000;
 
+// The copy's transaction, begun before the first entry, must last to its
+// end: an error that rolled it back would leave later entries committed
+// alone, without the earlier ones.
+bool transactionLost(sqlite3* dbNew, CloneOutcome& out) {
+  if (sqlite3_get_autocommit(dbNew) == 0) return false;
+  printConsole(stderr, "Error: the copy was rolled back: %s\n", sqlite3_errmsg(dbNew));
+  out.error(true);
+  return true;
+}
+
 // Copies the rows of table zTable from the shell's connection into dbNew.
-void cloneTableRows(ShellContext* p, sqlite3* dbNew, const char* zTable, bool bAttached) {
+void cloneTableRows(ShellContext* p, sqlite3* dbNew, const char* zTable, bool bAttached,
+                    CloneOutcome& out) {
   sqlite3_int64 nCopied = 0;
   if (bAttached && transferTableRows(dbNew, zTable, &nCopied)) {
     // The same spinner marks as a copy row by row writes.
@@ -223,6 +307,7 @@ void cloneTableRows(ShellContext* p, sqlite3* dbNew, const char* zTable, bool bA
     std::fflush(stdout);
     return;
   }
+  if (bAttached && transactionLost(dbNew, out)) return;
   const std::string zColumns = copiedColumns(p->db, zTable);
   SqlitePtr zQuery(checkAlloc(sqlite3_mprintf("SELECT %s FROM \"%w\"", zColumns.c_str(), zTable)));
   int rc = 0;
@@ -230,6 +315,7 @@ void cloneTableRows(ShellContext* p, sqlite3* dbNew, const char* zTable, bool bA
   if (rc) {
     printConsole(stderr, "Error %d: %s on [%s]\n", sqlite3_extended_errcode(p->db),
                  sqlite3_errmsg(p->db), zQuery.get());
+    out.error(spoilsSource(rc));
     return;
   }
   const int nCol = sqlite3_column_count(pQuery.get());
@@ -239,6 +325,7 @@ void cloneTableRows(ShellContext* p, sqlite3* dbNew, const char* zTable, bool bA
   if (bAttached && !tableExists(dbNew, zTable)) {
     printConsole(stderr, "Error %d: no such table: %s on [%s]\n", SQLITE_ERROR, zTable,
                  zQuery.get());
+    out.error(false);
     return;
   }
   std::string zInsert = "INSERT OR IGNORE INTO \"";
@@ -250,6 +337,7 @@ void cloneTableRows(ShellContext* p, sqlite3* dbNew, const char* zTable, bool bA
   if (rc) {
     printConsole(stderr, "Error %d: %s on [%s]\n", sqlite3_extended_errcode(dbNew),
                  sqlite3_errmsg(dbNew), zQuery.get());
+    out.error(spoilsTarget(rc));
     return;
   }
   sqlite3_int64 nRow = 0;
@@ -290,6 +378,8 @@ void cloneTableRows(ShellContext* p, sqlite3* dbNew, const char* zTable, bool bA
       if (rc != SQLITE_OK && rc != SQLITE_ROW && rc != SQLITE_DONE) {
         printConsole(stderr, "Error %d: %s\n", sqlite3_extended_errcode(dbNew),
                      sqlite3_errmsg(dbNew));
+        out.error(spoilsTarget(rc));
+        if (out.bSpoiled) return;
       }
       sqlite3_reset(pIns);
       nRow++;
@@ -298,9 +388,14 @@ void cloneTableRows(ShellContext* p, sqlite3* dbNew, const char* zTable, bool bA
         std::fflush(stdout);
       }
     }
-    if (rc == SQLITE_DONE || nPass == 1) break;
-    // The table could not be read to its end: read it backwards once; rows
-    // already copied are skipped by OR IGNORE where the table has a key.
+    if (rc == SQLITE_DONE) break;
+    // The table could not be read to its end, which the copy must not hide.
+    printConsole(stderr, "Error %d: %s on [%s]\n", sqlite3_extended_errcode(p->db),
+                 sqlite3_errmsg(p->db), sqlite3_sql(pQuery.get()));
+    out.error(spoilsSource(rc));
+    if (out.bSpoiled || nPass == 1) break;
+    // Read it backwards once; rows already copied are skipped by OR IGNORE
+    // where the table has a key.
     SqlitePtr zBackwards(checkAlloc(
         sqlite3_mprintf("SELECT %s FROM \"%w\" ORDER BY rowid DESC;", zColumns.c_str(), zTable)));
     pQuery = prepareStmt(p->db, zBackwards.get(), &rc);
@@ -372,21 +467,24 @@ VirtualTables listVirtualTables(sqlite3* db) {
   return v;
 }
 
-void execCloneSql(sqlite3* dbNew, const char* zSql) {
+void execCloneSql(sqlite3* dbNew, const char* zSql, CloneOutcome& out) {
   char* zErr = nullptr;
-  sqlite3_exec(dbNew, zSql, nullptr, nullptr, &zErr);
+  const int rc = sqlite3_exec(dbNew, zSql, nullptr, nullptr, &zErr);
   if (zErr) {
     printConsole(stderr, "Error: %s\nSQL: [%s]\n", zErr, zSql);
     sqlite3_free(zErr);
+  } else if (rc != SQLITE_OK) {
+    printConsole(stderr, "Error: %s\nSQL: [%s]\n", sqlite3_errstr(rc), zSql);
   }
+  if (rc != SQLITE_OK) out.error(spoilsTarget(rc));
 }
 
 // Makes virtual table zName in dbNew from its definition in the source.
 void createVirtualTable(ShellContext* p, sqlite3* dbNew, VirtualTables& vtabs, const char* zName,
-                        const char* zSql) {
+                        const char* zSql, CloneOutcome& out) {
   vtabs.azCreated.emplace_back(zName);
   if (zSql != nullptr) {
-    execCloneSql(dbNew, zSql);
+    execCloneSql(dbNew, zSql, out);
     return;
   }
   StmtPtr pDef = prepareStmt(p->db, "SELECT sql FROM sqlite_schema WHERE name=?1");
@@ -394,43 +492,111 @@ void createVirtualTable(ShellContext* p, sqlite3* dbNew, VirtualTables& vtabs, c
   sqlite3_bind_text(pDef.get(), 1, zName, -1, SQLITE_STATIC);
   if (sqlite3_step(pDef.get()) == SQLITE_ROW) {
     const char* zDef = reinterpret_cast<const char*>(sqlite3_column_text(pDef.get(), 0));
-    if (zDef != nullptr) execCloneSql(dbNew, zDef);
+    if (zDef != nullptr) execCloneSql(dbNew, zDef, out);
   }
+}
+
+bool isSequenceTable(const char* zName) {
+  return sqlite3_stricmp(zName, "sqlite_sequence") == 0;
+}
+
+// The statistics tables of ANALYZE that this engine makes.
+constexpr const char* azStatTables[] = {"sqlite_stat1", "sqlite_stat4"};
+
+bool isStatTable(const char* zName) {
+  for (const char* z : azStatTables) {
+    if (sqlite3_stricmp(zName, z) == 0) return true;
+  }
+  return false;
+}
+
+// Empties the copy's zName and copies the source's rows into it.
+void replaceTableRows(ShellContext* p, sqlite3* dbNew, const char* zName, bool bAttached,
+                      CloneOutcome& out) {
+  SqlitePtr zEmpty(checkAlloc(sqlite3_mprintf("DELETE FROM main.\"%w\"", zName)));
+  execCloneSql(dbNew, zEmpty.get(), out);
+  if (!out.bSpoiled) cloneTableRows(p, dbNew, zName, bAttached, out);
+}
+
+// A statistics table cannot be made by its CREATE TABLE (the engine keeps the
+// name for itself): ANALYZE of the schema table alone makes the statistics
+// tables, without a row, and those the source does not have are dropped again.
+void cloneStatTable(ShellContext* p, sqlite3* dbNew, const char* zName, const char* zSql,
+                    bool bAttached, CloneOutcome& out) {
+  if (!tableExists(dbNew, zName)) {
+    bool abHad[std::size(azStatTables)];
+    for (size_t i = 0; i < std::size(azStatTables); i++) {
+      abHad[i] = tableExists(dbNew, azStatTables[i]);
+    }
+    sqlite3_exec(dbNew, "ANALYZE main.sqlite_schema", nullptr, nullptr, nullptr);
+    for (size_t i = 0; i < std::size(azStatTables); i++) {
+      const char* zStat = azStatTables[i];
+      if (abHad[i] || sqlite3_stricmp(zStat, zName) == 0 || !tableExists(dbNew, zStat) ||
+          tableExists(p->db, zStat)) {
+        continue;
+      }
+      SqlitePtr zDrop(checkAlloc(sqlite3_mprintf("DROP TABLE main.\"%w\"", zStat)));
+      execCloneSql(dbNew, zDrop.get(), out);
+    }
+  }
+  if (!tableExists(dbNew, zName)) {
+    // The engine's own refusal says why the table is missing.
+    execCloneSql(dbNew, zSql, out);
+    return;
+  }
+  replaceTableRows(p, dbNew, zName, bAttached, out);
 }
 
 // Copies one table (or a shadow or virtual table) of the source into dbNew.
 void cloneTable(ShellContext* p, sqlite3* dbNew, VirtualTables& vtabs, const char* zName,
-                const char* zSql) {
+                const char* zSql, CloneOutcome& out) {
+  // The first AUTOINCREMENT table makes sqlite_sequence, and the row copy of
+  // every such table writes its own entry there: the source's entries are
+  // copied once all tables are (copySequences), in place of those.
+  if (isSequenceTable(zName)) return;
+  if (isStatTable(zName)) {
+    cloneStatTable(p, dbNew, zName, zSql, vtabs.bSourceAttached, out);
+    return;
+  }
   if (vtabs.isShadow(zName)) {
     // Met before its virtual table: make that one first, which makes this.
     const std::string* pOwner = vtabs.ownerOf(zName);
     if (pOwner != nullptr && !VirtualTables::has(vtabs.azCreated, pOwner->c_str())) {
       const std::string zOwner = *pOwner;
-      createVirtualTable(p, dbNew, vtabs, zOwner.c_str(), nullptr);
+      createVirtualTable(p, dbNew, vtabs, zOwner.c_str(), nullptr, out);
     }
     if (tableExists(dbNew, zName)) {
-      SqlitePtr zEmpty(checkAlloc(sqlite3_mprintf("DELETE FROM main.\"%w\"", zName)));
-      execCloneSql(dbNew, zEmpty.get());
-    } else {
-      execCloneSql(dbNew, zSql);
+      replaceTableRows(p, dbNew, zName, vtabs.bSourceAttached, out);
+      return;
     }
-    cloneTableRows(p, dbNew, zName, vtabs.bSourceAttached);
+    execCloneSql(dbNew, zSql, out);
+    if (!out.bSpoiled) cloneTableRows(p, dbNew, zName, vtabs.bSourceAttached, out);
     return;
   }
   if (vtabs.isVirtual(zName)) {
     if (!VirtualTables::has(vtabs.azCreated, zName))
-      createVirtualTable(p, dbNew, vtabs, zName, zSql);
+      createVirtualTable(p, dbNew, vtabs, zName, zSql, out);
     // The shadow tables carry the content.
-    if (!vtabs.hasShadows(zName)) cloneTableRows(p, dbNew, zName, vtabs.bSourceAttached);
+    if (!vtabs.hasShadows(zName) && !out.bSpoiled) {
+      cloneTableRows(p, dbNew, zName, vtabs.bSourceAttached, out);
+    }
     return;
   }
-  execCloneSql(dbNew, zSql);
-  cloneTableRows(p, dbNew, zName, vtabs.bSourceAttached);
+  execCloneSql(dbNew, zSql, out);
+  if (!out.bSpoiled) cloneTableRows(p, dbNew, zName, vtabs.bSourceAttached, out);
+}
+
+// The source's sqlite_sequence in place of the one the row copies wrote, so
+// that every AUTOINCREMENT table goes on with the source's next number.
+void copySequences(ShellContext* p, sqlite3* dbNew, bool bAttached, CloneOutcome& out) {
+  if (!tableExists(p->db, "sqlite_sequence") || !tableExists(dbNew, "sqlite_sequence")) return;
+  replaceTableRows(p, dbNew, "sqlite_sequence", bAttached, out);
 }
 
 // Runs the schema entries selected by zWhere on dbNew, copying rows when asked.
 void cloneSchemaEntries(ShellContext* p, sqlite3* dbNew, const char* zWhere, bool bCopyRows,
-                        VirtualTables& vtabs, TerminalProgress& progress, int& nDone, int nTotal) {
+                        VirtualTables& vtabs, TerminalProgress& progress, int& nDone, int nTotal,
+                        CloneOutcome& out) {
   int rc = 0;
   for (int nPass = 0; nPass < 2; nPass++) {
     SqlitePtr zQuery(checkAlloc(sqlite3_mprintf(
@@ -441,6 +607,8 @@ void cloneSchemaEntries(ShellContext* p, sqlite3* dbNew, const char* zWhere, boo
     if (rc) {
       printConsole(stderr, "Error: (%d) %s on [%s]\n", sqlite3_extended_errcode(p->db),
                    sqlite3_errmsg(p->db), zQuery.get());
+      // Without the list of the schema nothing at all is copied.
+      out.error(nPass == 0 || spoilsSource(rc));
       return;
     }
     while ((rc = sqlite3_step(pQuery.get())) == SQLITE_ROW) {
@@ -450,16 +618,104 @@ void cloneSchemaEntries(ShellContext* p, sqlite3* dbNew, const char* zWhere, boo
       printConsole(stdout, "%s... ", zName);
       std::fflush(stdout);
       if (bCopyRows) {
-        cloneTable(p, dbNew, vtabs, zName, zSql);
+        cloneTable(p, dbNew, vtabs, zName, zSql, out);
       } else {
-        execCloneSql(dbNew, zSql);
+        execCloneSql(dbNew, zSql, out);
+      }
+      if (out.bSpoiled) {
+        std::printf("\n");
+        return;
       }
       std::printf("done\n");
       progress.update(++nDone, nTotal);
     }
     if (rc == SQLITE_DONE) return;
+    printConsole(stderr, "Error: (%d) %s on [%s]\n", sqlite3_extended_errcode(p->db),
+                 sqlite3_errmsg(p->db), zQuery.get());
+    out.error(spoilsSource(rc));
+    if (out.bSpoiled) return;
   }
 }
+
+// The file a clone is built in: a new file of its own beside the target,
+// given the target's name only once the copy is complete, so that the target
+// is never seen half made, not even after the process was killed (a killed
+// copy leaves only its build file, NAME.clone-XXXXXX).  A name that is not a
+// plain path (":memory:", "" or a "file:" URI) is written directly; the file
+// it names is removed after a failure when this copy made it.
+struct CloneTarget {
+  std::string zFinal;
+  std::string zBuild;    // the file the copy writes
+  bool bDirect = false;  // zBuild is the target itself
+  bool bOwned = false;   // zBuild is a file this copy made, to remove on failure
+
+  explicit CloneTarget(const char* zName) : zFinal(zName) {
+    bDirect = zFinal.empty() || zFinal == ":memory:" || zFinal.rfind("file:", 0) == 0;
+  }
+
+  bool create() {
+    if (bDirect) {
+      zBuild = zFinal;
+      return true;
+    }
+    std::string zTemplate = zFinal + ".clone-XXXXXX";
+    const int fd = mkstemp(zTemplate.data());
+    if (fd < 0) {
+      printConsole(stderr, "Cannot create output database: %s\n", std::strerror(errno));
+      return false;
+    }
+    // The permissions the engine gives a new database file.
+    const mode_t mUmask = umask(0);
+    umask(mUmask);
+    fchmod(fd, 0644 & ~mUmask);
+    close(fd);
+    zBuild = zTemplate;
+    bOwned = true;
+    return true;
+  }
+
+  // For a direct target: the file the engine opened is the copy's only when
+  // it was new (empty); a file that holds anything is not overwritten.
+  bool claimDirect(sqlite3* db) {
+    if (!bDirect) return true;
+    const char* zPath = sqlite3_db_filename(db, "main");
+    if (zPath == nullptr || zPath[0] == 0) return true;
+    struct stat st {};
+    if (stat(zPath, &st) == 0 && st.st_size > 0) {
+      printConsole(stderr, "File \"%s\" already exists.\n", zFinal.c_str());
+      return false;
+    }
+    zBuild = zPath;
+    bOwned = true;
+    return true;
+  }
+
+  // Gives the complete copy the target's name; a file made meanwhile under
+  // that name is never replaced.
+  bool publish() {
+    if (bDirect) return true;
+    removeJournals(zBuild.c_str());
+    if (link(zBuild.c_str(), zFinal.c_str()) == 0) {
+      unlink(zBuild.c_str());
+    } else if (errno == EEXIST || fileExists(zFinal.c_str())) {
+      printConsole(stderr, "File \"%s\" already exists.\n", zFinal.c_str());
+      return false;
+    } else if (rename(zBuild.c_str(), zFinal.c_str()) != 0) {
+      // A file system without hard links.
+      printConsole(stderr, "Error: cannot rename \"%s\" to \"%s\": %s\n", zBuild.c_str(),
+                   zFinal.c_str(), std::strerror(errno));
+      return false;
+    }
+    bOwned = false;
+    syncDirectoryOf(zFinal);
+    return true;
+  }
+
+  void discard() {
+    if (bOwned) removeFailedCopy(zBuild.c_str());
+    bOwned = false;
+  }
+};
 
 // The number of schema entries .clone copies, for its progress line.
 int countSchemaEntries(sqlite3* db) {
@@ -708,24 +964,35 @@ int doClone(ShellContext* p, int nArg, char** azArg) {
   const char* zNewDb = azArg[1];
   if (fileExists(zNewDb)) {
     printConsole(stderr, "File \"%s\" already exists.\n", zNewDb);
-    return 0;
+    return 1;
   }
+  CloneTarget target(zNewDb);
+  if (!target.create()) return 1;
   sqlite3* dbRaw = nullptr;
-  int rc = sqlite3_open(zNewDb, &dbRaw);
+  int rc = sqlite3_open(target.zBuild.c_str(), &dbRaw);
   ConnectionPtr dbNew(dbRaw);
   if (rc != SQLITE_OK) {
     printConsole(stderr, "Cannot create output database: %s\n", sqlite3_errmsg(dbNew.get()));
-    return 0;
+    dbNew.reset();
+    target.discard();
+    return 1;
   }
+  if (!target.claimDirect(dbNew.get())) return 1;
   openDatabase(p, 0);
   sqlite3_exec(p->db, "PRAGMA writable_schema=ON;", nullptr, nullptr, nullptr);
   // Attached before the transaction begins, which no ATTACH may do.  The new
   // file alone is locked for the whole copy: an exclusive transaction would
   // lock the source too, and keep the shell's connection from reading it.
   const bool bSourceAttached = attachCloneSource(p, dbNew.get());
-  sqlite3_exec(dbNew.get(),
-               bSourceAttached ? "PRAGMA main.locking_mode=EXCLUSIVE; BEGIN;" : "BEGIN EXCLUSIVE;",
-               nullptr, nullptr, nullptr);
+  CloneOutcome out;
+  rc = sqlite3_exec(
+      dbNew.get(),
+      bSourceAttached ? "PRAGMA main.locking_mode=EXCLUSIVE; BEGIN;" : "BEGIN EXCLUSIVE;", nullptr,
+      nullptr, nullptr);
+  if (rc != SQLITE_OK) {
+    printConsole(stderr, "Error: %s\n", sqlite3_errmsg(dbNew.get()));
+    out.error(true);
+  }
   // The spinner and the "name... done" lines already show progress on a
   // terminal; the progress line is for when they go elsewhere.
   const bool bStdoutIsTerminal = isatty(STDOUT_FILENO) != 0;
@@ -734,17 +1001,38 @@ int doClone(ShellContext* p, int nArg, char** azArg) {
   int nDone = 0;
   VirtualTables vtabs = listVirtualTables(p->db);
   vtabs.bSourceAttached = bSourceAttached;
-  cloneSchemaEntries(p, dbNew.get(), "type='table'", true, vtabs, progress, nDone, nTotal);
-  cloneSchemaEntries(p, dbNew.get(), "type!='table'", false, vtabs, progress, nDone, nTotal);
+  if (!out.bSpoiled) {
+    cloneSchemaEntries(p, dbNew.get(), "type='table'", true, vtabs, progress, nDone, nTotal, out);
+  }
+  if (!out.bSpoiled) copySequences(p, dbNew.get(), bSourceAttached, out);
+  if (!out.bSpoiled) {
+    cloneSchemaEntries(p, dbNew.get(), "type!='table'", false, vtabs, progress, nDone, nTotal, out);
+  }
   progress.finish();
-  sqlite3_exec(dbNew.get(), "COMMIT;", nullptr, nullptr, nullptr);
+  if (!out.bSpoiled && !transactionLost(dbNew.get(), out) &&
+      sqlite3_exec(dbNew.get(), "COMMIT;", nullptr, nullptr, nullptr) != SQLITE_OK) {
+    printConsole(stderr, "Error: %s\n", sqlite3_errmsg(dbNew.get()));
+    out.error(true);
+  }
   if (bSourceAttached) {
     sqlite3_set_authorizer(dbNew.get(), nullptr, nullptr);
     SqlitePtr zDetach(checkAlloc(sqlite3_mprintf("DETACH %s", zCloneSource)));
     sqlite3_exec(dbNew.get(), zDetach.get(), nullptr, nullptr, nullptr);
   }
   sqlite3_exec(p->db, "PRAGMA writable_schema=OFF;", nullptr, nullptr, nullptr);
-  return 0;
+  // A spoiled copy's transaction is rolled back as the connection closes.
+  if (sqlite3_close(dbNew.get()) == SQLITE_OK) {
+    dbNew.release();
+  } else {
+    printConsole(stderr, "Error: %s\n", sqlite3_errmsg(dbNew.get()));
+    out.error(true);
+    sqlite3_close_v2(dbNew.release());
+  }
+  if (out.bSpoiled || !target.publish()) {
+    target.discard();
+    return 1;
+  }
+  return out.nErrors > 0 ? 1 : 0;
 }
 
 // .cd DIRECTORY

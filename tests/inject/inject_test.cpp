@@ -6,7 +6,8 @@
 //    size limit (ulimit -f);
 //  - kill -9 at random moments while .import, .restore, .backup, .save and .clone write a file
 //    database: afterwards integrity_check passes and the target holds its earlier content or
-//    its complete new content.
+//    its complete new content (for .clone: the target is absent or complete);
+//  - .clone onto a full disk fails and leaves no file.
 // Run counts are bounded so the test command stays fast; SQLSH_INJECT_FULL=1 runs every N of
 // the allocation test and 200 kills per command instead of 20.
 #include <fcntl.h>
@@ -497,8 +498,20 @@ constexpr const char* kCrashEarlier =
 struct CrashCase {
   const char* zName;
   std::vector<std::string> args;
-  bool bTargetStartsMissing;  // .clone needs a new file
+  bool bTargetStartsMissing;  // .clone needs a new file, and only a complete copy may appear
 };
+
+// The files of the scratch directory whose names begin with zPrefix: a copy's target, its
+// journals, and the file a clone builds beside it.
+std::vector<std::string> filesStartingWith(const fs::path& dir, const std::string& zPrefix) {
+  std::vector<std::string> a;
+  for (const auto& entry : fs::directory_iterator(dir)) {
+    const std::string name = entry.path().filename().string();
+    if (name.rfind(zPrefix, 0) == 0) a.push_back(name);
+  }
+  std::sort(a.begin(), a.end());
+  return a;
+}
 
 class CrashConsistency : public ::testing::TestWithParam<CrashCase> {};
 
@@ -515,7 +528,8 @@ TEST_P(CrashConsistency, KilledCommandLeavesEarlierOrCompleteContent) {
   }
   auto resetTarget = [&] {
     std::error_code ec;
-    for (const char* z : {"target.db", "target.db-journal", "target.db-wal", "target.db-shm"}) {
+    // A killed clone leaves the file it was building (target.db.clone-XXXXXX) behind.
+    for (const std::string& z : filesStartingWith(scratch.dir(), "target.db")) {
       fs::remove(scratch / z, ec);
     }
     if (!c.bTargetStartsMissing) execSql(target, kCrashEarlier);
@@ -532,6 +546,9 @@ TEST_P(CrashConsistency, KilledCommandLeavesEarlierOrCompleteContent) {
   const Inspection complete = inspect(target);
   ASSERT_EQ(complete.integrity, "ok|\n");
   ASSERT_NE(complete.content, earlier);
+  if (c.bTargetStartsMissing) {
+    EXPECT_EQ(filesStartingWith(scratch.dir(), "target.db"), std::vector<std::string>{"target.db"});
+  }
 
   std::mt19937 rng(std::random_device{}());
   std::uniform_int_distribution<long> delay(0, nCleanUs + nCleanUs / 5);
@@ -550,10 +567,13 @@ TEST_P(CrashConsistency, KilledCommandLeavesEarlierOrCompleteContent) {
     int iStatus = 0;
     waitpid(pid, &iStatus, 0);
     if (WIFSIGNALED(iStatus)) nKilled++;
+    // A copy into a new file is absent until it is complete: no empty or partial target, and
+    // no journal of one to roll back.
+    if (c.bTargetStartsMissing && fs::exists(target)) {
+      EXPECT_FALSE(fs::exists(scratch / "target.db-journal"))
+          << c.zName << ", killed after " << nDelayUs << " us";
+    }
     Inspection after = inspect(target);
-    // A new file killed before its first commit rolls back to an empty database: no content,
-    // as before the command.
-    if (c.bTargetStartsMissing && after.content.empty()) after.content = earlier;
     EXPECT_EQ(after.integrity, "ok|\n") << c.zName << ", killed after " << nDelayUs << " us";
     if (after.content == earlier) {
       nEarlier++;
@@ -577,6 +597,32 @@ INSTANTIATE_TEST_SUITE_P(
                       CrashCase{"save", {"src.db", ".save target.db"}, false},
                       CrashCase{"clone", {"src.db", ".clone target.db"}, true}),
     [](const ::testing::TestParamInfo<CrashCase>& info) { return std::string(info.param.zName); });
+
+// .clone onto a full disk (the file-size limit cut at points before and inside the copy), both
+// through whole-table copies and, inside a transaction, row by row: the run fails, and neither
+// the target nor the file it was built in is left.
+TEST(CloneFailure, AFullDiskFailsTheCloneAndLeavesNoFile) {
+  Scratch scratch;
+  ASSERT_FALSE(scratch.dir().empty());
+  execSql(scratch / "src.db", kCrashSeed);
+  const auto nSource = static_cast<long>(fs::file_size(scratch / "src.db"));
+  for (const bool bRowByRow : {false, true}) {
+    for (const long nLimit : {4096L, 65536L, nSource / 2, nSource - 4096}) {
+      RunOptions opt;
+      opt.nFileLimit = nLimit;
+      std::vector<std::string> args = {"-bail", "src.db"};
+      if (bRowByRow) args.emplace_back("BEGIN");
+      args.emplace_back(".clone target.db");
+      const RunResult r = run(INJECT_SQLSH, args, scratch.dir(), opt);
+      const std::string zWhat = std::string(bRowByRow ? "row by row" : "whole tables") +
+                                ", limit " + std::to_string(nLimit) + ": ";
+      EXPECT_EQ(r.code(), 1) << zWhat << r.describe();
+      EXPECT_NE(r.err.find("Error"), std::string::npos) << zWhat << r.describe();
+      EXPECT_EQ(filesStartingWith(scratch.dir(), "target.db"), std::vector<std::string>{})
+          << zWhat << r.describe();
+    }
+  }
+}
 
 }  // namespace
 
