@@ -93,6 +93,12 @@ std::size_t dropCrBeforeLf(char* z, std::size_t n) {
 }  // namespace
 
 void editSqlFunction(sqlite3_context* pCtx, int nArg, sqlite3_value** apArg) {
+  if (const auto* pGate = static_cast<const EditGate*>(sqlite3_user_data(pCtx));
+      pGate != nullptr && pGate->xAllow != nullptr && pGate->xAllow(pGate->pArg, "edit") == 0) {
+    sqlite3_result_error(pCtx, "not authorized", -1);
+    sqlite3_result_error_code(pCtx, SQLITE_AUTH);
+    return;
+  }
   const char* zEditorArg = nArg == 2 ? reinterpret_cast<const char*>(sqlite3_value_text(apArg[1]))
                                      : std::getenv("VISUAL");
   if (zEditorArg == nullptr) {
@@ -170,12 +176,13 @@ void editSqlFunction(sqlite3_context* pCtx, int nArg, sqlite3_value** apArg) {
   sqlite3_result_text64(pCtx, pContent.release(), nText, sqlite3_free, SQLITE_UTF8);
 }
 
-int editRegister(sqlite3* db) {
+int editRegister(sqlite3* db, const EditGate* pGate) {
   constexpr int flags = SQLITE_UTF8 | SQLITE_DIRECTONLY;
-  int rc =
-      sqlite3_create_function(db, "edit", 1, flags, nullptr, editSqlFunction, nullptr, nullptr);
+  // The engine's interface takes the gate as mutable user data; it is only read.
+  void* pApp = const_cast<EditGate*>(pGate);
+  int rc = sqlite3_create_function(db, "edit", 1, flags, pApp, editSqlFunction, nullptr, nullptr);
   if (rc == SQLITE_OK) {
-    rc = sqlite3_create_function(db, "edit", 2, flags, nullptr, editSqlFunction, nullptr, nullptr);
+    rc = sqlite3_create_function(db, "edit", 2, flags, pApp, editSqlFunction, nullptr, nullptr);
   }
   return rc;
 }

@@ -103,7 +103,21 @@ void loadFileBlob(sqlite3_context* pCtx, int dirFd, const char* zPath) {
   sqlite3_result_blob64(pCtx, aBuf, static_cast<sqlite3_uint64>(nSize), sqlite3_free);
 }
 
+// Whether the host's gate (the function's user data) lets a call of zFunction go on; when it
+// does not, the call fails with "not authorized".
+bool gateAllows(const FileioGate* pGate, const char* zFunction) {
+  return pGate == nullptr || pGate->xAllow == nullptr || pGate->xAllow(pGate->pArg, zFunction) != 0;
+}
+
+bool callAllowed(sqlite3_context* pCtx, const char* zFunction) {
+  if (gateAllows(static_cast<const FileioGate*>(sqlite3_user_data(pCtx)), zFunction)) return true;
+  sqlite3_result_error(pCtx, "not authorized", -1);
+  sqlite3_result_error_code(pCtx, SQLITE_AUTH);
+  return false;
+}
+
 void readfileFunc(sqlite3_context* pCtx, int /*argc*/, sqlite3_value** argv) {
+  if (!callAllowed(pCtx, "readfile")) return;
   auto* zPath = reinterpret_cast<const char*>(sqlite3_value_text(argv[0]));
   if (!zPath || !isUsablePath(argv[0], zPath)) return;
   loadFileBlob(pCtx, AT_FDCWD, zPath);
@@ -204,6 +218,7 @@ StoreResult storeFile(sqlite3_context* pCtx, const char* zPath, sqlite3_value* p
 }
 
 void writefileFunc(sqlite3_context* pCtx, int argc, sqlite3_value** argv) {
+  if (!callAllowed(pCtx, "writefile")) return;
   if (argc < 2 || argc > 4) {
     sqlite3_result_error(pCtx, "wrong number of arguments to function writefile()", -1);
     return;
@@ -298,6 +313,7 @@ struct OpenDirLevel {
 
 struct DirWalkTable {
   sqlite3_vtab base;
+  const FileioGate* pGate;
 };
 
 struct DirWalkCursor {
@@ -337,13 +353,14 @@ void resetCursor(DirWalkCursor* pCur) {
   pCur->iRowNum = 1;
 }
 
-int fsdirConnect(sqlite3* db, void* /*pAux*/, int /*argc*/, const char* const* /*argv*/,
+int fsdirConnect(sqlite3* db, void* pAux, int /*argc*/, const char* const* /*argv*/,
                  sqlite3_vtab** ppVtab, char** /*pzErr*/) {
   int rc = sqlite3_declare_vtab(db, zFsdirSchema);
   if (rc != SQLITE_OK) return rc;
   auto* pTab = static_cast<DirWalkTable*>(sqlite3_malloc(sizeof(DirWalkTable)));
   if (!pTab) return SQLITE_NOMEM;
   std::memset(pTab, 0, sizeof(*pTab));
+  pTab->pGate = static_cast<const FileioGate*>(pAux);
   sqlite3_vtab_config(db, SQLITE_VTAB_DIRECTONLY);
   *ppVtab = &pTab->base;
   return SQLITE_OK;
@@ -495,6 +512,10 @@ int fsdirFilter(sqlite3_vtab_cursor* pCursor, int idxNum, const char* /*idxStr*/
   auto* pCur = reinterpret_cast<DirWalkCursor*>(pCursor);
   sqlite3_vtab* pVtab = pCursor->pVtab;
   resetCursor(pCur);
+  if (!gateAllows(reinterpret_cast<DirWalkTable*>(pVtab)->pGate, "fsdir")) {
+    setTableError(pVtab, "not authorized");
+    return SQLITE_AUTH;
+  }
   if (idxNum == 0 || argc < 1) {
     setTableError(pVtab, "table function fsdir requires an argument");
     return SQLITE_ERROR;
@@ -611,17 +632,19 @@ void formatFileMode(unsigned mMode, char zOut[11]) {
   zOut[10] = '\0';
 }
 
-int fileioRegister(sqlite3* db) {
-  int rc = sqlite3_create_function(db, "readfile", 1, SQLITE_UTF8 | SQLITE_DIRECTONLY, nullptr,
+int fileioRegister(sqlite3* db, const FileioGate* pGate) {
+  // The engine's interface takes the gate as mutable user data; it is only read.
+  void* pApp = const_cast<FileioGate*>(pGate);
+  int rc = sqlite3_create_function(db, "readfile", 1, SQLITE_UTF8 | SQLITE_DIRECTONLY, pApp,
                                    readfileFunc, nullptr, nullptr);
   if (rc == SQLITE_OK) {
-    rc = sqlite3_create_function(db, "writefile", -1, SQLITE_UTF8 | SQLITE_DIRECTONLY, nullptr,
+    rc = sqlite3_create_function(db, "writefile", -1, SQLITE_UTF8 | SQLITE_DIRECTONLY, pApp,
                                  writefileFunc, nullptr, nullptr);
   }
   if (rc == SQLITE_OK) {
     rc = sqlite3_create_function(db, "lsmode", 1, SQLITE_UTF8, nullptr, lsmodeFunc, nullptr,
                                  nullptr);
   }
-  if (rc == SQLITE_OK) rc = sqlite3_create_module(db, "fsdir", &fsdirModule, nullptr);
+  if (rc == SQLITE_OK) rc = sqlite3_create_module(db, "fsdir", &fsdirModule, pApp);
   return rc;
 }

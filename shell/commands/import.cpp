@@ -439,6 +439,13 @@ int doImport(ShellContext* p, int nArg, char** azArg) {
   closeImportReader(&sCtx);
   pStmt.reset();
   rc = sCtx.nRowErrors > 0 || !bInputOk ? 1 : 0;
+  if (nInterrupts > 0 && !bRolledBack) {
+    // The rows read so far are kept, but the table is not the whole input: say where the
+    // import stopped, and fail the command so that a script can tell.
+    printConsole(stderr, "%s:%d: import interrupted: the %d rows before this line are kept\n",
+                 sCtx.zSourceName, sCtx.iLine, sCtx.nRowsAdded);
+    rc = 1;
+  }
   if (bRolledBack) {
     sCtx.nRowsAdded = 0;
   } else if (bOwnTransaction &&

@@ -119,7 +119,8 @@ void fkeyCollateClause(sqlite3_context* pCtx, int nVal, sqlite3_value** apVal) {
   }
 }
 
-// Reports every foreign key whose child columns no index serves.
+// Reports every foreign key whose child columns no index serves.  Returns the engine's result
+// code, or SQLITE_MISUSE after a usage message.
 int checkForeignKeyIndexes(ShellContext* p, char** azArg, int nArg) {
   sqlite3* db = p->db;
   FILE* out = p->pOut;
@@ -134,7 +135,7 @@ int checkForeignKeyIndexes(ShellContext* p, char** azArg, int nArg) {
       zIndent = "    ";
     } else {
       printConsole(stderr, "Usage: %s %s ?-verbose? ?-groupbyparent?\n", azArg[0], azArg[1]);
-      return SQLITE_ERROR;
+      return SQLITE_MISUSE;
     }
   }
 
@@ -299,8 +300,10 @@ int doLint(ShellContext* p, int nArg, char** azArg) {
   const int n = nArg >= 2 ? textLength(azArg[1]) : 0;
   if (n > 0 && n <= textLength("fkey-indexes") &&
       sqlite3_strnicmp(azArg[1], "fkey-indexes", n) == 0) {
-    checkForeignKeyIndexes(p, azArg, nArg);
-    return 0;
+    // A usage error leaves the command's result alone; an engine error (a schema that
+    // cannot be read, say) fails it, so that a script is not told the keys were checked.
+    const int rc = checkForeignKeyIndexes(p, azArg, nArg);
+    return rc == SQLITE_OK || rc == SQLITE_MISUSE ? 0 : 1;
   }
   printConsole(stderr, "Usage %s sub-command ?switches...?\n", azArg[0]);
   printRaw(stderr, "Where sub-commands are:\n");
@@ -405,6 +408,8 @@ int doTestcase(ShellContext* p, int nArg, char** azArg) {
 }
 
 int doCheck(ShellContext* p, int nArg, char** azArg) {
+  // It shows the test-case output file, whatever a file of that name holds.
+  rejectInSafeMode(p, "cannot run .%s in safe mode", azArg[0]);
   restoreOutput(p);
   if (nArg != 2) {
     printRaw(stderr, "Usage: .check GLOB-PATTERN\n");

@@ -168,6 +168,7 @@ int doFullschema(ShellContext* p, int nArg, char** azArg) {
   }
   openDatabase(p, 0);
   ShellContext data = makeSchemaCopy(p, eMode);
+  char* zErrMsg = nullptr;
   int rc = sqlite3_exec(p->db,
                         "SELECT sql FROM"
                         "  (SELECT sql sql, type type, tbl_name tbl_name, name name, rowid x"
@@ -175,10 +176,16 @@ int doFullschema(ShellContext* p, int nArg, char** azArg) {
                         "   SELECT sql, type, tbl_name, name, rowid FROM sqlite_temp_schema) "
                         "WHERE type!='meta' AND sql NOTNULL AND name NOT LIKE 'sqlite_%' "
                         "ORDER BY x",
-                        rowCallback, &data, nullptr);
-  // Other errors of the query only set the result; exhaustion ends the shell, so that a
-  // schema cut short is not followed by a claim that there are no statistics.
+                        rowCallback, &data, &zErrMsg);
+  SqlitePtr zErr(zErrMsg);
+  // Exhaustion ends the shell, so that a schema cut short is not followed by a claim that
+  // there are no statistics; any other failure (a schema the engine cannot read) is reported
+  // and fails the command.
   if (rc == SQLITE_NOMEM) exitOutOfMemory();
+  if (rc != SQLITE_OK) {
+    printConsole(stderr, "Error: %s\n", zErr ? zErr.get() : sqlite3_errmsg(p->db));
+    return 1;
+  }
   bool bStats = false;
   if (rc == SQLITE_OK) {
     StmtPtr pStmt = prepareStmt(

@@ -180,6 +180,21 @@ void shellUsleepFunc(sqlite3_context* pCtx, int, sqlite3_value** apVal) {
   sqlite3_result_int(pCtx, nUsec);
 }
 
+// load_extension(FILE [, ENTRY]): the engine's function, asked of the safe-mode
+// gate first.  A NULL file loads nothing and returns NULL.
+void loadExtensionFunc(sqlite3_context* pCtx, int nArg, sqlite3_value** apArg) {
+  allowOutsideReach(sqlite3_user_data(pCtx), "load_extension");
+  const auto* zFile = reinterpret_cast<const char*>(sqlite3_value_text(apArg[0]));
+  const char* zProc =
+      nArg == 2 ? reinterpret_cast<const char*>(sqlite3_value_text(apArg[1])) : nullptr;
+  if (zFile == nullptr) return;
+  char* zErr = nullptr;
+  if (sqlite3_load_extension(sqlite3_context_db_handle(pCtx), zFile, zProc, &zErr) != SQLITE_OK) {
+    sqlite3_result_error(pCtx, zErr != nullptr ? zErr : "unable to load the extension", -1);
+  }
+  sqlite3_free(zErr);
+}
+
 // A registration that ran out of memory leaves the connection without some of
 // its functions, and a later statement would fail with a misleading "no such
 // function"; it ends the process like any other exhaustion.  Other failures
@@ -190,14 +205,16 @@ static void checkRegistration(int rc) {
 
 // The built-in extensions, registered on every new connection in this fixed
 // order: sha3, uint, decimal, regexp, ieee754, series, fileio, completion.
-void registerExtensions(sqlite3* db) {
+// fileio asks p's gate before every use of the file system.
+void registerExtensions(sqlite3* db, ShellContext* p) {
+  p->fileioGate = {allowOutsideReach, p};
   checkRegistration(sha3Register(db));
   checkRegistration(uintRegister(db));
   checkRegistration(decimalRegister(db));
   checkRegistration(regexpRegister(db));
   checkRegistration(ieee754Register(db));
   checkRegistration(seriesRegister(db));
-  checkRegistration(fileioRegister(db));
+  checkRegistration(fileioRegister(db, &p->fileioGate));
   checkRegistration(completionRegister(db));
 }
 
@@ -217,8 +234,16 @@ void registerShellFunctions(sqlite3* db, ShellContext* p) {
   checkRegistration(sqlite3_create_function(db, "usleep", 1, SQLITE_UTF8, nullptr, shellUsleepFunc,
                                             nullptr, nullptr));
   // edit() with one and with two arguments; direct-only, so that a view or a
-  // trigger of a database from elsewhere cannot start a program.
-  checkRegistration(editRegister(db));
+  // trigger of a database from elsewhere cannot start a program, and gated,
+  // so that no expression of a schema can either in safe mode.
+  p->editGate = {allowOutsideReach, p};
+  checkRegistration(editRegister(db, &p->editGate));
+  // load_extension() in place of the engine's own, with the same gate.
+  for (int nArg : {1, 2}) {
+    checkRegistration(sqlite3_create_function(db, "load_extension", nArg,
+                                              SQLITE_UTF8 | SQLITE_DIRECTONLY, p, loadExtensionFunc,
+                                              nullptr, nullptr));
+  }
 }
 
 // ---------------------------------------------------------------------------
@@ -286,7 +311,7 @@ int openDatabase(ShellContext* p, int openFlags) {
     return 1;
   }
   sqlite3_enable_load_extension(p->db, 1);
-  registerExtensions(p->db);
+  registerExtensions(p->db, p);
   registerShellFunctions(p->db, p);
   if (p->eOpenMode == OpenMode::Zip) {
     SqlitePtr zSql(sqlite3_mprintf("CREATE VIRTUAL TABLE zip USING zipfile(%Q);", zOpen));

@@ -22,6 +22,11 @@ constexpr const char* safeModeDeniedFunctions[] = {
 // authorizer as reads of a table, not as function calls.
 constexpr const char* safeModeDeniedTables[] = {"fsdir"};
 
+// Pragmas whose setting points the engine at a directory of the file system (where it writes
+// its temporary files); reading them stays allowed.
+constexpr const char* safeModeDeniedPragmaSettings[] = {"temp_store_directory",
+                                                        "data_store_directory"};
+
 // The authorizer action codes 1 to 33 by their published names.
 constexpr const char* authActionNames[] = {
     "",  // 0 has no name
@@ -96,6 +101,13 @@ int safeModeAuthorizer(void* pCtx, int eAction, const char* zA1, const char* zA2
         }
       }
       break;
+    case SQLITE_PRAGMA:
+      for (const char* zName : safeModeDeniedPragmaSettings) {
+        if (zA1 != nullptr && zA2 != nullptr && sqlite3_stricmp(zA1, zName) == 0) {
+          rejectInSafeMode(p, "cannot set PRAGMA %s in safe mode", zName);
+        }
+      }
+      break;
     case SQLITE_READ:
       for (const char* zName : safeModeDeniedTables) {
         if (zA1 != nullptr && sqlite3_stricmp(zA1, zName) == 0) {
@@ -107,6 +119,12 @@ int safeModeAuthorizer(void* pCtx, int eAction, const char* zA1, const char* zA2
       break;
   }
   return SQLITE_OK;
+}
+
+int allowOutsideReach(void* pCtx, const char* zFunction) {
+  rejectInSafeMode(static_cast<ShellContext*>(pCtx), "cannot use the %s() function in safe mode",
+                   zFunction);
+  return 1;
 }
 
 const char* authActionName(int eAction) {

@@ -21,6 +21,14 @@ int safeModeAuthorizer(void* pCtx, int eAction, const char* zA1, const char* zA2
 int traceAuthorizer(void* pCtx, int eAction, const char* zA1, const char* zA2, const char* zA3,
                     const char* zA4);
 
+// The gate of every function that reaches files, programs or loadable code (readfile, writefile,
+// fsdir, edit, load_extension), asked at the moment of each call: while safe mode is in force
+// the call ends the process with "cannot use the NAME() function in safe mode".  The engine
+// does not ask the authorizer about expressions of the schema (CHECK constraints, DEFAULT
+// clauses, generated columns, indexes), so this check is the one nothing bypasses.  pCtx is
+// the ShellContext.  Returns nonzero (allowed) otherwise.
+int allowOutsideReach(void* pCtx, const char* zFunction);
+
 // The published name of an authorizer action code without its "SQLITE_"
 // prefix ("CREATE_INDEX" for 1 to "RECURSIVE" for 33); "" for any other code.
 const char* authActionName(int eAction);

@@ -10,6 +10,9 @@
 #include <memory>
 #include <string>
 
+#include "ext/edit/Edit.h"
+#include "ext/fileio/Fileio.h"
+
 // ---------------------------------------------------------------------------
 // Output modes; the numbers are fixed (they index modeNames and show in settings).
 enum class OutputMode : int {
@@ -173,6 +176,10 @@ struct ShellContext {
   int nExplainIndent;
   int iExplainIndent;
   char* zSafeNonce;  // standard allocator
+  // The gates of the functions that reach files and programs, handed to the extensions when a
+  // connection opens; they point back at this record (see allowOutsideReach).
+  FileioGate fileioGate;
+  EditGate editGate;
   PlanTree planTree;
   ExpertState expert;
 };
