@@ -117,6 +117,24 @@ class EditTest : public ::testing::Test {
 fs::path EditTest::root;
 fs::path EditTest::tempDir;
 
+// The host's gate is asked before every run of the editor; a refusal fails the call and runs
+// nothing.
+TEST_F(EditTest, GateRefusalRunsNoEditor) {
+  int nAsked = 0;
+  const EditGate gate = {[](void* pArg, const char* zFunction) {
+                           EXPECT_STREQ(zFunction, "edit");
+                           ++*static_cast<int*>(pArg);
+                           return 0;
+                         },
+                         &nAsked};
+  ASSERT_EQ(editRegister(db.get(), &gate), SQLITE_OK);
+  EXPECT_EQ(run("SELECT edit('abc', '" + editor("append.sh") + "')"),
+            (Outcome{"error", "not authorized"}));
+  EXPECT_EQ(run("SELECT edit('abc')"), (Outcome{"error", "not authorized"}));
+  EXPECT_EQ(nAsked, 2);
+  EXPECT_FALSE(fs::exists(root / "arg")) << "the editor ran";
+}
+
 TEST_F(EditTest, EditorsAndValues) {
   struct Case {
     const char* zValue;  // SQL expression

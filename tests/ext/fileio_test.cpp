@@ -600,6 +600,45 @@ TEST_F(FileioTest, DirectOnlyFunctionsAreRefusedInViewsAndTriggers) {
   EXPECT_EQ(one("SELECT writefile(" + quoted(zFile) + ", 'x')").i, 1);
 }
 
+// The host's gate is asked before every use of the file system, with the function's name, also
+// where the engine asks no authorizer (a CHECK constraint); a refusal fails the call and
+// touches nothing.
+TEST_F(FileioTest, GateIsAskedBeforeEveryCallAndItsRefusalTouchesNothing) {
+  struct Gate {
+    std::vector<std::string> azAsked;
+    bool bAllow = false;
+  } gate;
+  const FileioGate fileioGate = {[](void* pArg, const char* zFunction) {
+                                   auto* g = static_cast<Gate*>(pArg);
+                                   g->azAsked.push_back(zFunction);
+                                   return g->bAllow ? 1 : 0;
+                                 },
+                                 &gate};
+  ASSERT_EQ(fileioRegister(db, &fileioGate), SQLITE_OK);
+  makeFile("secret", "s3cret");
+  const std::string zOut = at("out");
+  const std::string azCalls[] = {
+      "SELECT readfile(" + quoted(at("secret")) + ")",
+      "SELECT writefile(" + quoted(zOut) + ", 'x')",
+      "SELECT data FROM fsdir(" + quoted(at("secret")) + ")",
+      "CREATE TABLE c(a CHECK(writefile(" + quoted(zOut) + ", a) > 0)); INSERT INTO c VALUES(1)",
+  };
+  for (const std::string& zSql : azCalls) {
+    SCOPED_TRACE(zSql);
+    char* zErr = nullptr;
+    EXPECT_EQ(sqlite3_exec(db, zSql.c_str(), nullptr, nullptr, &zErr), SQLITE_AUTH);
+    EXPECT_STREQ(zErr, "not authorized");
+    sqlite3_free(zErr);
+  }
+  EXPECT_FALSE(fs::exists(zOut));
+  EXPECT_EQ(gate.azAsked,
+            (std::vector<std::string>{"readfile", "writefile", "fsdir", "writefile"}));
+  gate.bAllow = true;
+  EXPECT_EQ(one("SELECT readfile(" + quoted(at("secret")) + ")").z, "s3cret");
+  EXPECT_EQ(one("INSERT INTO c VALUES('x') RETURNING a").z, "x");
+  EXPECT_TRUE(fs::exists(zOut));
+}
+
 TEST_F(FileioTest, FsdirCannotBeCreatedAsATable) {
   Outcome out = run("CREATE VIRTUAL TABLE t USING fsdir");
   EXPECT_NE(out.rc, SQLITE_OK);
