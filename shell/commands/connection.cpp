@@ -126,6 +126,9 @@ int runBackup(sqlite3_backup* pBackup, bool bRetryBusy) {
 struct CloneOutcome {
   int nErrors = 0;
   bool bSpoiled = false;
+  // The attached source proved damaged: every later statement of the copy's
+  // transaction would fail, so the copy is made again without the attachment.
+  bool bSourceDamaged = false;
   void error(bool bSpoils) {
     nErrors++;
     if (bSpoils) bSpoiled = true;
@@ -248,11 +251,13 @@ bool keepsSameRowids(sqlite3* dbNew, const char* zTable) {
 // engine turns into a copy of whole records.  Nothing is reported: where it
 // fails (a damaged table, a row the new table refuses), the statement leaves
 // no row behind and the caller copies row by row, with its messages.
-bool transferTableRows(sqlite3* dbNew, const char* zTable, sqlite3_int64* pnRows) {
+bool transferTableRows(sqlite3* dbNew, const char* zTable, sqlite3_int64* pnRows, int* pRc) {
+  *pRc = SQLITE_OK;
   if (!keepsSameRowids(dbNew, zTable)) return false;
   SqlitePtr zCopy(checkAlloc(sqlite3_mprintf("INSERT INTO main.\"%w\" SELECT * FROM %s.\"%w\"",
                                              zTable, zCloneSource, zTable)));
-  if (sqlite3_exec(dbNew, zCopy.get(), nullptr, nullptr, nullptr) != SQLITE_OK) return false;
+  *pRc = sqlite3_exec(dbNew, zCopy.get(), nullptr, nullptr, nullptr);
+  if (*pRc != SQLITE_OK) return false;
   *pnRows = sqlite3_changes64(dbNew);
   return true;
 }
@@ -299,12 +304,19 @@ bool transactionLost(sqlite3* dbNew, CloneOutcome& out) {
 void cloneTableRows(ShellContext* p, sqlite3* dbNew, const char* zTable, bool bAttached,
                     CloneOutcome& out) {
   sqlite3_int64 nCopied = 0;
-  if (bAttached && transferTableRows(dbNew, zTable, &nCopied)) {
+  int rcTransfer = SQLITE_OK;
+  if (bAttached && transferTableRows(dbNew, zTable, &nCopied, &rcTransfer)) {
     // The same spinner marks as a copy row by row writes.
     for (sqlite3_int64 n = nRowsPerSpin; n <= nCopied; n += nRowsPerSpin) {
       std::printf("%c\b", zSpinner[(n / nRowsPerSpin) % 4]);
     }
     std::fflush(stdout);
+    return;
+  }
+  if (bAttached &&
+      ((rcTransfer & 0xff) == SQLITE_CORRUPT || (rcTransfer & 0xff) == SQLITE_NOTADB)) {
+    out.bSourceDamaged = true;
+    out.bSpoiled = true;
     return;
   }
   if (bAttached && transactionLost(dbNew, out)) return;
@@ -957,34 +969,30 @@ int doRestore(ShellContext* p, int nArg, char** azArg) {
   return 1;
 }
 
-// .clone NEWDB
-int doClone(ShellContext* p, int nArg, char** azArg) {
-  rejectInSafeMode(p, "cannot run .clone in safe mode");
-  if (nArg != 2) return usage("Usage: .clone FILENAME\n");
-  const char* zNewDb = azArg[1];
-  if (fileExists(zNewDb)) {
-    printConsole(stderr, "File \"%s\" already exists.\n", zNewDb);
-    return 1;
-  }
-  CloneTarget target(zNewDb);
-  if (!target.create()) return 1;
+namespace {
+
+// One attempt at a clone into target's build file, which it opens, fills and
+// closes; the source is read through an attachment when bMayAttach allows.
+CloneOutcome cloneOnce(ShellContext* p, CloneTarget& target, bool bMayAttach) {
+  CloneOutcome out;
   sqlite3* dbRaw = nullptr;
   int rc = sqlite3_open(target.zBuild.c_str(), &dbRaw);
   ConnectionPtr dbNew(dbRaw);
   if (rc != SQLITE_OK) {
     printConsole(stderr, "Cannot create output database: %s\n", sqlite3_errmsg(dbNew.get()));
-    dbNew.reset();
-    target.discard();
-    return 1;
+    out.error(true);
+    return out;
   }
-  if (!target.claimDirect(dbNew.get())) return 1;
+  if (!target.claimDirect(dbNew.get())) {
+    out.error(true);
+    return out;
+  }
   openDatabase(p, 0);
   sqlite3_exec(p->db, "PRAGMA writable_schema=ON;", nullptr, nullptr, nullptr);
   // Attached before the transaction begins, which no ATTACH may do.  The new
   // file alone is locked for the whole copy: an exclusive transaction would
   // lock the source too, and keep the shell's connection from reading it.
-  const bool bSourceAttached = attachCloneSource(p, dbNew.get());
-  CloneOutcome out;
+  const bool bSourceAttached = bMayAttach && attachCloneSource(p, dbNew.get());
   rc = sqlite3_exec(
       dbNew.get(),
       bSourceAttached ? "PRAGMA main.locking_mode=EXCLUSIVE; BEGIN;" : "BEGIN EXCLUSIVE;", nullptr,
@@ -1027,6 +1035,31 @@ int doClone(ShellContext* p, int nArg, char** azArg) {
     printConsole(stderr, "Error: %s\n", sqlite3_errmsg(dbNew.get()));
     out.error(true);
     sqlite3_close_v2(dbNew.release());
+  }
+  return out;
+}
+
+}  // namespace
+
+// .clone NEWDB
+int doClone(ShellContext* p, int nArg, char** azArg) {
+  rejectInSafeMode(p, "cannot run .clone in safe mode");
+  if (nArg != 2) return usage("Usage: .clone FILENAME\n");
+  const char* zNewDb = azArg[1];
+  if (fileExists(zNewDb)) {
+    printConsole(stderr, "File \"%s\" already exists.\n", zNewDb);
+    return 1;
+  }
+  CloneTarget target(zNewDb);
+  if (!target.create()) return 1;
+  CloneOutcome out = cloneOnce(p, target, true);
+  if (out.bSourceDamaged) {
+    // Read through the shell's connection, row by row, a damaged table gives
+    // what can still be read of it.
+    target.discard();
+    printRaw(stderr, "The source database is damaged: copying it again row by row\n");
+    if (!target.create()) return 1;
+    out = cloneOnce(p, target, false);
   }
   if (out.bSpoiled || !target.publish()) {
     target.discard();

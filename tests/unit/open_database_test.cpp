@@ -47,12 +47,12 @@ class OpenDatabaseTest : public ::testing::Test {
 
   std::string path(const char* zName) const { return (dir / zName).string(); }
 
-  // Opens zFile in eMode through openDatabase.
-  void open(const std::string& zFile, OpenMode eMode, int flags = 0) {
+  // Opens zFile in eMode through openDatabase; returns its result.
+  int open(const std::string& zFile, OpenMode eMode, int flags = 0) {
     name = zFile;
     ctx.pConn->zFilename = name.c_str();
     ctx.eOpenMode = eMode;
-    openDatabase(&ctx, flags);
+    return openDatabase(&ctx, flags);
   }
 
   fs::path dir;
@@ -224,7 +224,8 @@ TEST_F(OpenDatabaseTest, ZipModeGivesAnEmptyMemoryDatabase) {
 
 TEST_F(OpenDatabaseTest, FailedOpenKeepsAliveWithMemoryDatabase) {
   testing::internal::CaptureStderr();
-  open(path("x.db"), OpenMode::Append, keepAlive);
+  // A failed open is a failure, also where a connection is left to go on with.
+  EXPECT_EQ(open(path("x.db"), OpenMode::Append, keepAlive), 1);
   std::string err = testing::internal::GetCapturedStderr();
   EXPECT_EQ(err, "Error: unable to open database \"" + path("x.db") + "\": no such vfs: apndvfs\n");
   ASSERT_NE(ctx.db, nullptr);
@@ -245,17 +246,20 @@ TEST_F(OpenDatabaseTest, FailedOpenWithoutKeepAliveExits) {
 TEST_F(OpenDatabaseTest, DeserializedImageIsAPrivateCopy) {
   makeDatabase(path("real.db"));
   std::string image = readFile(path("real.db"));
-  open(path("real.db"), OpenMode::Deserialize);
+  EXPECT_EQ(open(path("real.db"), OpenMode::Deserialize), 0);
   ASSERT_NE(ctx.db, nullptr);
   EXPECT_EQ(serialized(ctx.db), image);
   ASSERT_EQ(sqlite3_exec(ctx.db, "DELETE FROM t", nullptr, nullptr, nullptr), SQLITE_OK);
   EXPECT_EQ(queryOne(ctx.db, "SELECT count(*) FROM t"), "0");
   EXPECT_EQ(readFile(path("real.db")), image);
 
-  // A file that cannot be read gives an empty database.
+  // A file that cannot be read gives an empty database, and a failed open that says so.
   closeConnection(ctx.db);
   ctx.db = nullptr;
-  open(path("missing.db"), OpenMode::Deserialize);
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(open(path("missing.db"), OpenMode::Deserialize), 1);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "cannot open \"" + path("missing.db") + "\" for reading\n");
   ASSERT_NE(ctx.db, nullptr);
   EXPECT_EQ(queryOne(ctx.db, "SELECT count(*) FROM sqlite_schema"), "0");
 }
@@ -278,7 +282,7 @@ TEST_F(OpenDatabaseTest, HexDumpFileRoundTrip) {
   std::string dump = hexDump(image, 1024);
   dump.insert(dump.find('\n') + 1, "a comment line\n" + std::string(2500, '#') + "\n");
   writeFile(path("dump.txt"), dump);
-  open(path("dump.txt"), OpenMode::HexDump);
+  EXPECT_EQ(open(path("dump.txt"), OpenMode::HexDump), 0);
   ASSERT_NE(ctx.db, nullptr);
   EXPECT_EQ(serialized(ctx.db), image);
   EXPECT_EQ(queryOne(ctx.db, "PRAGMA integrity_check"), "ok");
