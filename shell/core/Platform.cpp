@@ -44,10 +44,36 @@ volatile sig_atomic_t iTerminationSignal = 0;
 // An empty input put in place of standard input when the session ends (-1: none).
 int fdEmptyInput = -1;
 
-// Runs in signal context: only flags, sqlite3_interrupt and dup2.
+// How long the session may take to end after the signal, in seconds.  A
+// statement that started just after the interrupt, or a command that does
+// not watch for one, could otherwise keep it going.
+constexpr unsigned nTerminationGrace = 2;
+
+// Ends the process by the signal that asked it to end (signal context).
+void endBySignalNow(int iSignal) {
+  struct sigaction action {};
+  action.sa_handler = SIG_DFL;
+  sigemptyset(&action.sa_mask);
+  sigaction(iSignal, &action, nullptr);
+  sigset_t mSignal;
+  sigemptyset(&mSignal);
+  sigaddset(&mSignal, iSignal);
+  sigprocmask(SIG_UNBLOCK, &mSignal, nullptr);
+  raise(iSignal);
+  _exit(128 + iSignal);
+}
+
+void onTerminationOverdue(int) {
+  endBySignalNow(iTerminationSignal != 0 ? iTerminationSignal : SIGTERM);
+}
+
+// Runs in signal context: only flags, sqlite3_interrupt, dup2 and alarm.
 void onTermination(int iSignal) {
   const int iErrno = errno;
-  if (iTerminationSignal == 0) iTerminationSignal = iSignal;
+  if (iTerminationSignal == 0) {
+    iTerminationSignal = iSignal;
+    alarm(nTerminationGrace);
+  }
   // Commands that watch for Ctrl-C stop as for one; the count never reaches
   // the point where the process ends at once.
   if (nInterrupts == 0) nInterrupts = 1;
@@ -74,6 +100,10 @@ void installTerminationHandlers(bool bDropInput) {
     action.sa_flags = SA_RESTART;
     sigaction(iSignal, &action, nullptr);
   }
+  struct sigaction overdue {};
+  overdue.sa_handler = onTerminationOverdue;
+  sigemptyset(&overdue.sa_mask);
+  sigaction(SIGALRM, &overdue, nullptr);
 }
 
 int terminationSignal() {
@@ -84,12 +114,7 @@ void endByTerminationSignal() {
   const int iSignal = iTerminationSignal;
   if (iSignal == 0) return;
   std::fflush(nullptr);
-  signal(iSignal, SIG_DFL);
-  sigset_t mSignal;
-  sigemptyset(&mSignal);
-  sigaddset(&mSignal, iSignal);
-  sigprocmask(SIG_UNBLOCK, &mSignal, nullptr);
-  raise(iSignal);
+  endBySignalNow(iSignal);
 }
 
 void debugBreak() {

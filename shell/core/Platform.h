@@ -16,7 +16,8 @@ void onInterrupt();
 // Installs the handlers of SIGHUP (the terminal went away) and SIGTERM for a
 // session at the terminal: each interrupts the statement or command running
 // and records the signal, and the input loop then ends the session at its
-// next read.  A signal ignored when the shell started stays ignored.  With
+// next read; should it take more than two seconds, the process ends by the
+// signal then.  A signal ignored when the shell started stays ignored.  With
 // bDropInput, standard input is also replaced by an empty one, so that a
 // plain read waiting at the terminal, or about to begin, sees the end of the
 // input at once.

@@ -72,10 +72,12 @@ using EnvSettings = std::vector<std::pair<std::string, std::string>>;
 // A child process whose standard streams all go to one pseudo-terminal of
 // 80 columns.  The child sees TERM=dumb (plain line input) unless env says
 // otherwise, and none of NO_COLOR and SQLSH_HISTORY that the caller may have.
+// It starts with SIGHUP and SIGTERM at their default actions, except those
+// listed in ignored, which it starts ignoring.
 class PtySession {
  public:
   PtySession(const std::vector<std::string>& args, const std::string& home,
-             const EnvSettings& env = {}) {
+             const EnvSettings& env = {}, const std::vector<int>& ignored = {}) {
     master_ = posix_openpt(O_RDWR | O_NOCTTY);
     if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) return;
     winsize size{};
@@ -99,6 +101,9 @@ class PtySession {
       unsetenv("NO_COLOR");
       unsetenv("SQLSH_HISTORY");
       for (const auto& [name, value] : env) setenv(name.c_str(), value.c_str(), 1);
+      signal(SIGHUP, SIG_DFL);
+      signal(SIGTERM, SIG_DFL);
+      for (int iSignal : ignored) signal(iSignal, SIG_IGN);
       if (chdir(home.c_str()) != 0) _exit(126);
       std::vector<char*> argv;
       argv.push_back(const_cast<char*>("sqlsh"));
@@ -146,20 +151,38 @@ class PtySession {
 
   // The exit code, or -1 when the process did not end in time or was killed.
   int waitExit(std::chrono::milliseconds timeout = 10s) {
+    const int status = waitStatus(timeout);
+    return status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+  // The wait status (as waitpid gives it), or -1 when the process did not
+  // end in time.
+  int waitStatus(std::chrono::milliseconds timeout = 10s) {
     auto deadline = std::chrono::steady_clock::now() + timeout;
     int status = 0;
     while (std::chrono::steady_clock::now() < deadline) {
       readSome(10ms);  // keep the terminal drained
       if (waitpid(pid_, &status, WNOHANG) == pid_) {
         exited_ = true;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return status;
       }
     }
     return -1;
   }
 
+  // Closes the terminal's far side, as when its window is closed or the
+  // connection drops: the child's terminal hangs up.
+  void hangUp() {
+    if (master_ >= 0) close(master_);
+    master_ = -1;
+  }
+
  private:
   bool readSome(std::chrono::milliseconds timeout) {
+    if (master_ < 0) {
+      poll(nullptr, 0, static_cast<int>(timeout.count()));
+      return false;
+    }
     pollfd pfd{master_, POLLIN, 0};
     int rc = poll(&pfd, 1, static_cast<int>(timeout.count()));
     if (rc <= 0) return rc == 0;
