@@ -227,7 +227,15 @@ int doDbconfig(ShellContext* p, int nArg, char** azArg) {
   openDatabase(p, 0);
   for (const DbConfigOption& opt : dbConfigOptions) {
     if (nArg > 1 && std::strcmp(azArg[1], opt.zName) != 0) continue;
-    if (nArg >= 3) sqlite3_db_config(p->db, opt.iOption, parseBooleanArg(azArg[2]), 0);
+    if (nArg >= 3) {
+      const int bOn = parseBooleanArg(azArg[2]);
+      // The two-argument fts3_tokenizer() installs a tokenizer from a raw pointer: code of
+      // the caller's choosing.  Safe mode keeps it off (see installAuthorizer).
+      if (bOn && opt.iOption == SQLITE_DBCONFIG_ENABLE_FTS3_TOKENIZER) {
+        rejectInSafeMode(p, "cannot enable fts3_tokenizer in safe mode");
+      }
+      sqlite3_db_config(p->db, opt.iOption, bOn, 0);
+    }
     int v = 0;
     sqlite3_db_config(p->db, opt.iOption, -1, &v);
     printConsole(p->pOut, "%19s %s\n", opt.zName, v ? "on" : "off");

@@ -173,6 +173,10 @@ void installAuthorizer(ShellContext* p, AuthChoice eChoice) {
       break;
   }
   if (!p->bSafePersistent) return;
+  // The two-argument fts3_tokenizer() installs a tokenizer from a raw pointer, and the engine
+  // does not ask the authorizer about a call inside a CHECK constraint: in safe mode it stays
+  // off (set again here, so that a command lifted by the nonce turns it on for itself only).
+  sqlite3_db_config(db, SQLITE_DBCONFIG_ENABLE_FTS3_TOKENIZER, 0, nullptr);
   if (dbTraced == db) {
     sqlite3_set_authorizer(db, traceAuthorizer, p);
   } else {

@@ -33,7 +33,8 @@ int allowOutsideReach(void* pCtx, const char* zFunction);
 // prefix ("CREATE_INDEX" for 1 to "RECURSIVE" for 33); "" for any other code.
 const char* authActionName(int eAction);
 
-// Which authorizer a connection of the shell carries.  The tracer of
+// Which authorizer a connection of the shell carries (and, in safe mode, the connection's
+// two-argument fts3_tokenizer() is switched off again).  The tracer of
 // `.auth on` stays with the connection it was chosen for; otherwise a
 // connection carries the safe-mode authorizer when safe mode was requested for
 // the run, and none else.
