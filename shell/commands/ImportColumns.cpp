@@ -8,7 +8,8 @@ namespace {
 // same name ignoring ASCII case; the index keeps that test fast for wide headers.
 const char* const zColumnsSchema =
     "CREATE TABLE ColNames("
-    " cpos INTEGER PRIMARY KEY, name TEXT, nlen INT, chop INT, reps INT, suff TEXT);"
+    " cpos INTEGER PRIMARY KEY, name TEXT, nlen INT, chop INT, reps INT, suff TEXT,"
+    " ctype TEXT NOT NULL DEFAULT 'TEXT');"
     "CREATE INDEX ColNamesNocase ON ColNames(name COLLATE NOCASE);"
     "CREATE VIEW RepeatedNames AS"
     " SELECT DISTINCT t.name FROM ColNames t"
@@ -59,10 +60,10 @@ const char* const zRename =
 
 const char* const zColumnList =
     "SELECT '('||x'0a' || group_concat("
-    "  cname||' TEXT',"
+    "  cname||' '||ctype,"
     "  ','||iif((cpos-1)%4>0, ' ', x'0a'||' ')) ||')' AS ColsSpec"
     " FROM ("
-    " SELECT cpos, printf('\"%w\"',printf('%!.*s%s', nlen-chop,name,suff)) AS cname"
+    " SELECT cpos, ctype, printf('\"%w\"',printf('%!.*s%s', nlen-chop,name,suff)) AS cname"
     "  FROM ColNames ORDER BY cpos)";
 
 const char* const zRenameReport =
@@ -132,6 +133,20 @@ void addName(const char* zName, sqlite3** pDb) {
 }
 
 }  // namespace
+
+void importColumnTypes(sqlite3* db, const char* const* azType, int nType) {
+  if (db == nullptr) return;
+  int rc;
+  StmtPtr pStmt = prepareStmt(db, "UPDATE ColNames SET ctype=?2 WHERE cpos=?1", &rc);
+  checkRc(rc);
+  if (!pStmt) return;
+  for (int i = 0; i < nType; i++) {
+    sqlite3_bind_int(pStmt.get(), 1, i + 1);
+    sqlite3_bind_text(pStmt.get(), 2, azType[i], -1, SQLITE_STATIC);
+    checkRc(sqlite3_step(pStmt.get()));
+    sqlite3_reset(pStmt.get());
+  }
+}
 
 int db_int(sqlite3* db, const char* zSql) {
   int rc;

@@ -166,11 +166,11 @@ void readQuotedField(ImportReader* p) {
       p->iTerm = c;
       return;
     }
-    if (pc == cQuote && c != '\r') {
+    if (pc == cQuote && c != '\r' && !p->bQuiet) {
       printConsole(stderr, "%s:%d: unescaped %c character\n", p->zSourceName, p->iLine, cQuote);
     }
     if (c < 0) {
-      if (!nInterrupts) {  // after Ctrl-C the input was cut, not the quote left open
+      if (!nInterrupts && !p->bQuiet) {  // after Ctrl-C the input was cut, not the quote left open
         printConsole(stderr, "%s:%d: unterminated %c-quoted field\n", p->zSourceName, iStartLine,
                      cQuote);
       }
@@ -268,4 +268,38 @@ void setImportMemoryInput(ImportReader* p, const void* z, size_t n) {
   p->iBlock = 0;
   p->nBlock = n;
   p->bInputDone = true;
+}
+
+long long importInputOffset(const ImportReader* p) {
+  const long long nUnread = static_cast<long long>(p->nBlock - p->iBlock);
+  if (p->pInput == nullptr) return p->bBlockOwned ? -1 : static_cast<long long>(p->iBlock);
+  const off_t iPos = lseek(fileno(p->pInput), 0, SEEK_CUR);
+  if (iPos < 0 || iPos < nUnread) return -1;
+  return static_cast<long long>(iPos) - nUnread;
+}
+
+bool seekImportInput(ImportReader* p, long long iOffset) {
+  if (iOffset < 0) return false;
+  if (p->pInput == nullptr) {
+    // Memory input: the whole of it is the block.
+    if (p->bBlockOwned || static_cast<unsigned long long>(iOffset) > p->nBlock) return false;
+    p->iBlock = static_cast<size_t>(iOffset);
+    return true;
+  }
+  if (lseek(fileno(p->pInput), static_cast<off_t>(iOffset), SEEK_SET) < 0) return false;
+  p->iBlock = p->nBlock = 0;
+  p->bInputDone = false;
+  return true;
+}
+
+bool copyImportInput(ImportReader* p, FILE* pTo) {
+  for (;;) {
+    if (p->iBlock < p->nBlock) {
+      const size_t n = p->nBlock - p->iBlock;
+      if (std::fwrite(p->aBlock + p->iBlock, 1, n, pTo) != n) return false;
+      p->iBlock = p->nBlock;
+    }
+    if (!refill(p)) break;
+  }
+  return nInterrupts == 0 && std::fflush(pTo) == 0;
 }

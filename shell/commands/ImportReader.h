@@ -33,6 +33,7 @@ struct ImportReader {
   bool bFieldHasNul;            // the last field holds a NUL byte
   bool bInputDone;              // nothing more comes from pInput
   bool bBlockOwned;             // aBlock is ours to free
+  bool bQuiet;                  // no warnings (a second reading of the same bytes)
   const unsigned char* aBlock;  // input bytes; [iBlock, nBlock) not yet read
   size_t iBlock;
   size_t nBlock;
@@ -55,3 +56,14 @@ void closeImportReader(ImportReader* p);
 
 // Makes the reader take its input from n bytes at z (not copied, not owned).
 void setImportMemoryInput(ImportReader* p, const void* z, size_t n);
+
+// The position of the next unread byte, for seekImportInput; -1 when the
+// input cannot seek.
+long long importInputOffset(const ImportReader* p);
+// Makes reading go on from a position importInputOffset gave; false when the
+// input cannot seek there.
+bool seekImportInput(ImportReader* p, long long iOffset);
+
+// Copies the rest of the input to pTo (Ctrl-C stops the copy).  False when
+// Ctrl-C was pressed or a write failed.
+bool copyImportInput(ImportReader* p, FILE* pTo);

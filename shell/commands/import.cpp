@@ -1,15 +1,19 @@
 // .import: loads delimited text from a file or a command into a table.
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "shell/commands/Commands.h"
 #include "shell/commands/Dispatch.h"
 #include "shell/commands/ImportColumns.h"
 #include "shell/commands/ImportReader.h"
+#include "shell/commands/ImportTypes.h"
 #include "shell/core/ArgParsers.h"
 #include "shell/core/OpenDatabase.h"
 #include "shell/core/SafeMode.h"
@@ -111,9 +115,50 @@ bool closeImportInput(ImportReader* pCtx, const char* zFile) {
   return false;
 }
 
-// Reads the first record as column names and creates the table from them.
+// What the import learnt about the columns of the table it created.
+struct CreatedColumns {
+  int nCol = 0;                     // columns created (0: the table existed)
+  std::vector<const char*> azType;  // their declared types, with --detect-types
+};
+
+// The length of a field as the import binds it: text ends at a NUL byte.
+int boundLength(const ImportReader* pCtx, const char* z) {
+  return pCtx->bFieldHasNul ? static_cast<int>(std::strlen(z)) : pCtx->nField;
+}
+
+// Reads the records after the header once, quietly, narrowing the type of each
+// of the nCol columns, then goes back to the first of them.  False when the
+// input cannot be read again.
+bool scanColumnTypes(ImportReader* pCtx, ImportFieldReader xRead, int nCol,
+                     std::vector<ImportColumnType>* paType) {
+  const long long iOffset = importInputOffset(pCtx);
+  const int iLine = pCtx->iLine;
+  const int iTerm = pCtx->iTerm;
+  if (iOffset < 0) return false;
+  paType->assign(static_cast<size_t>(nCol), ImportColumnType{});
+  pCtx->bQuiet = true;
+  while (pCtx->iTerm != -1) {
+    int i = 0;
+    for (; i < nCol; i++) {
+      const char* z = xRead(pCtx);
+      if (z == nullptr) break;
+      (*paType)[static_cast<size_t>(i)].add(z, boundLength(pCtx, z));
+      if (pCtx->iTerm != pCtx->iColSep) break;
+    }
+    while (pCtx->iTerm == pCtx->iColSep && xRead(pCtx)) {
+    }
+  }
+  pCtx->bQuiet = false;
+  pCtx->iLine = iLine;
+  pCtx->iTerm = iTerm;
+  return nInterrupts > 0 || seekImportInput(pCtx, iOffset);
+}
+
+// Reads the first record as column names and creates the table from them;
+// with bDetectTypes every column is declared with the type of its values.
 bool createTableFromHeader(ShellContext* p, ImportReader* pCtx, ImportFieldReader xRead,
-                           const char* zFile, const char* zFullTabName, int nVerbose) {
+                           const char* zFile, const char* zFullTabName, int nVerbose,
+                           bool bDetectTypes, CreatedColumns* pCreated) {
   SqlitePtr zCreate(sqlite3_mprintf("CREATE TABLE %s", zFullTabName));
   if (!zCreate) closeAndExitOutOfMemory(pCtx);
   // Past the connection's column limit the table cannot be made anyway: one
@@ -128,6 +173,20 @@ bool createTableFromHeader(ShellContext* p, ImportReader* pCtx, ImportFieldReade
     }
     if (pCtx->iTerm != pCtx->iColSep) break;
   }
+  if (bDetectTypes && dbCols != nullptr && pCtx->iTerm != -1) {
+    std::vector<ImportColumnType> aType;
+    if (!scanColumnTypes(pCtx, xRead, nNames, &aType)) {
+      importColumnNames(nullptr, &dbCols, nullptr);
+      printConsole(stderr, "%s: cannot read the input a second time to detect types\n",
+                   pCtx->zSourceName);
+      return false;
+    }
+    pCreated->azType.clear();
+    for (const auto& t : aType) pCreated->azType.push_back(t.declared());
+    importColumnTypes(dbCols, pCreated->azType.data(), static_cast<int>(aType.size()));
+  }
+  pCreated->nCol = nNames;
+  if (pCreated->azType.empty()) pCreated->azType.assign(static_cast<size_t>(nNames), "TEXT");
   char* zRenames = nullptr;
   char* zColDefs = importColumnNames(nullptr, &dbCols, &zRenames);
   if (zRenames) {
@@ -182,6 +241,13 @@ struct RecordFields {
     n += nField;
   }
   void addNull(int i) { aLen[static_cast<size_t>(i)] = -1; }
+  void addOrNull(int i, const char* zField, int nField, bool bEmptyNull) {
+    if (nField == 0 && bEmptyNull) {
+      addNull(i);
+    } else {
+      add(i, zField, nField);
+    }
+  }
 
   // Binds every column; the first failure's code, or SQLITE_OK.
   int bind(sqlite3_stmt* pStmt) const {
@@ -196,6 +262,87 @@ struct RecordFields {
     return rc;
   }
 };
+// One line on standard error: rows added and rejected, records filled or cut,
+// and the columns the import created with their declared types.
+void printSummary(sqlite3* db, const ImportReader& sCtx, const char* zSchema, const char* zTable,
+                  const CreatedColumns& created, int nShortRows, int nLongRows) {
+  printConsole(
+      stderr,
+      "%s: %d rows added, %d rejected, %d short (filled with NULL), %d long (extras ignored); ",
+      sCtx.zSourceName, sCtx.nRowsAdded, sCtx.nRowErrors, nShortRows, nLongRows);
+  if (created.nCol == 0) {
+    printConsole(stderr, "no columns created\n");
+    return;
+  }
+  int rc;
+  StmtPtr pStmt = prepareStmt(
+      db,
+      zSchema ? "SELECT group_concat(printf('%s %s', name, type), ', ')"
+                " FROM pragma_table_info(?1, ?2)"
+              : "SELECT group_concat(printf('%s %s', name, type), ', ') FROM pragma_table_info(?1)",
+      &rc);
+  const char* zColumns = nullptr;
+  if (pStmt) {
+    sqlite3_bind_text(pStmt.get(), 1, zTable, -1, SQLITE_STATIC);
+    if (zSchema) sqlite3_bind_text(pStmt.get(), 2, zSchema, -1, SQLITE_STATIC);
+    if (sqlite3_step(pStmt.get()) == SQLITE_ROW) {
+      zColumns = reinterpret_cast<const char*>(sqlite3_column_text(pStmt.get(), 0));
+    }
+  }
+  printConsole(stderr, "%d columns created: %s\n", created.nCol, zColumns ? zColumns : "?");
+}
+
+// Whether the import's target table is missing, so that the import creates it.
+bool tableIsMissing(sqlite3* db, const char* zSchema, const char* zTable) {
+  SqlitePtr zSql(zSchema ? sqlite3_mprintf("SELECT * FROM \"%w\".\"%w\"", zSchema, zTable)
+                         : sqlite3_mprintf("SELECT * FROM \"%w\"", zTable));
+  if (!zSql) exitOutOfMemory();
+  int rc;
+  StmtPtr pStmt = prepareStmt(db, zSql.get(), &rc);
+  return rc != SQLITE_OK && sqlite3_strglob("no such table: *", sqlite3_errmsg(db)) == 0;
+}
+
+// The directory for temporary files: $TEMP, else $TMP, else $TMPDIR, else /tmp.
+const char* tempDirectory() {
+  for (const char* zVar : {"TEMP", "TMP", "TMPDIR"}) {
+    const char* z = std::getenv(zVar);
+    if (z && z[0]) return z;
+  }
+  return "/tmp";
+}
+
+// Replaces an input that cannot be read twice (a command's output, a pipe, a
+// terminal) by a private copy in a temporary file, which has no name from the
+// start and so goes away with the stream.  The command's failure is reported
+// as closing it always is, and clears *pbInputOk.  False when no copy could be
+// made or Ctrl-C stopped the copying.
+bool keepInputInTemporaryFile(ImportReader* pCtx, const char* zFile, bool* pbInputOk) {
+  std::string zTemplate = std::string(tempDirectory()) + "/sqlsh-import-XXXXXX";
+  const int fd = mkstemp(zTemplate.data());
+  FILE* pTemp = nullptr;
+  if (fd >= 0) {
+    unlink(zTemplate.c_str());
+    pTemp = fdopen(fd, "w+b");
+    if (pTemp == nullptr) close(fd);
+  }
+  if (pTemp == nullptr) {
+    printConsole(stderr, "Error: cannot create a temporary file in \"%s\"\n", tempDirectory());
+    return false;
+  }
+  const bool bCopied = copyImportInput(pCtx, pTemp);
+  if (nInterrupts == 0 && !closeImportInput(pCtx, zFile)) *pbInputOk = false;
+  if (pCtx->pInput) pCtx->xCloseInput(pCtx->pInput);
+  pCtx->pInput = pTemp;
+  pCtx->xCloseInput = std::fclose;
+  if (!bCopied) {
+    if (nInterrupts == 0) {
+      printConsole(stderr, "Error: cannot write a temporary file in \"%s\"\n", tempDirectory());
+    }
+    return false;
+  }
+  std::rewind(pTemp);
+  return seekImportInput(pCtx, 0);
+}
 }  // namespace
 
 int doImport(ShellContext* p, int nArg, char** azArg) {
@@ -209,6 +356,8 @@ int doImport(ShellContext* p, int nArg, char** azArg) {
   int nVerbose = 0;
   int nSkip = 0;
   bool bUseMode = true;
+  bool bDetectTypes = false;
+  bool bEmptyNull = false;
   ImportFieldReader xRead = readCsvField;
 
   for (int i = 1; i < nArg; i++) {
@@ -233,6 +382,10 @@ int doImport(ShellContext* p, int nArg, char** azArg) {
       sCtx.iRowSep = zRecordSeparator[0];
       xRead = readAsciiField;
       bUseMode = false;
+    } else if (std::strcmp(z, "-detect-types") == 0) {
+      bDetectTypes = true;
+    } else if (std::strcmp(z, "-empty-null") == 0) {
+      bEmptyNull = true;
     } else if (std::strcmp(z, "-csv") == 0) {
       sCtx.iColSep = ',';
       sCtx.iRowSep = '\n';
@@ -259,7 +412,17 @@ int doImport(ShellContext* p, int nArg, char** azArg) {
   sCtx.zSourceName = zFile;
   sCtx.iLine = 1;
   sCtx.nMaxField = sqlite3_limit(db, SQLITE_LIMIT_LENGTH, -1);
+  // Detecting types reads the input twice: only when the table is to be made.
+  const bool bDetectTypesAsked = bDetectTypes;
+  if (bDetectTypes) bDetectTypes = tableIsMissing(db, zSchema, zTable);
   if (!openImportInput(&sCtx, zFile)) return 1;
+  // The command's exit status, or a failure to read its output.
+  bool bInputOk = true;
+  if (struct stat st;
+      bDetectTypes && (fstat(fileno(sCtx.pInput), &st) != 0 || !S_ISREG(st.st_mode) ||
+                       lseek(fileno(sCtx.pInput), 0, SEEK_CUR) < 0)) {
+    if (!keepInputInTemporaryFile(&sCtx, zFile, &bInputOk)) return 1;
+  }
 
   if (nVerbose >= 2 || (nVerbose >= 1 && bUseMode)) {
     char zSep[2];
@@ -289,10 +452,14 @@ int doImport(ShellContext* p, int nArg, char** azArg) {
   if (!zSql) closeAndExitOutOfMemory(&sCtx);
 
   int rc;
+  CreatedColumns created;
   StmtPtr pStmt = prepareStmt(db, zSql.get(), &rc);
   if (rc != SQLITE_OK && sqlite3_strglob("no such table: *", sqlite3_errmsg(db)) == 0) {
     pStmt.reset();
-    if (!createTableFromHeader(p, &sCtx, xRead, zFile, zFullTabName.get(), nVerbose)) return 1;
+    if (!createTableFromHeader(p, &sCtx, xRead, zFile, zFullTabName.get(), nVerbose, bDetectTypes,
+                               &created)) {
+      return 1;
+    }
     pStmt = prepareStmt(db, zSql.get(), &rc);
   }
   if (rc != SQLITE_OK) {
@@ -349,6 +516,8 @@ int doImport(ShellContext* p, int nArg, char** azArg) {
     nInputSize = st.st_size;
   }
   TerminalProgress progress(nInputSize > 0 ? "bytes" : "rows");
+  int nShortRows = 0;  // records filled with NULL
+  int nLongRows = 0;   // records cut to the table's width
   while (sCtx.iTerm != -1 && !bRolledBack) {
     if (progress.isDue()) {
       if (nInputSize > 0) {
@@ -382,13 +551,14 @@ int doImport(ShellContext* p, int nArg, char** azArg) {
           printConsole(stderr, "%s:%d: field %d holds a NUL byte - cut at it\n", sCtx.zSourceName,
                        iStartLine, i + 1);
         }
-        record.add(i, z, n);
+        record.addOrNull(i, z, n, bEmptyNull);
       }
       if (i < nCol - 1 && sCtx.iTerm != sCtx.iColSep) {
         progress.finish();  // the message gets a line of its own
         printConsole(stderr,
                      "%s:%d: expected %d columns but found %d - filling the rest with NULL\n",
                      sCtx.zSourceName, iStartLine, nCol, i + 1);
+        nShortRows++;
         for (int j = i + 1; j < nCol; j++) record.addNull(j);
         i = nCol;
         break;
@@ -402,6 +572,7 @@ int doImport(ShellContext* p, int nArg, char** azArg) {
       progress.finish();
       printConsole(stderr, "%s:%d: expected %d columns but found %d - extras ignored\n",
                    sCtx.zSourceName, iStartLine, nCol, i);
+      nLongRows++;
     }
     if (i >= nCol && nInterrupts == 0) {
       const char* zError = nullptr;
@@ -434,8 +605,7 @@ int doImport(ShellContext* p, int nArg, char** azArg) {
   progress.finish();
   // After Ctrl-C or a rollback the command's output was not read to its end,
   // so its exit status says nothing.
-  bool bInputOk = true;
-  if (nInterrupts == 0 && !bRolledBack) bInputOk = closeImportInput(&sCtx, zFile);
+  if (nInterrupts == 0 && !bRolledBack && !closeImportInput(&sCtx, zFile)) bInputOk = false;
   closeImportReader(&sCtx);
   pStmt.reset();
   rc = sCtx.nRowErrors > 0 || !bInputOk ? 1 : 0;
@@ -461,6 +631,14 @@ int doImport(ShellContext* p, int nArg, char** azArg) {
   if (nVerbose >= 1) {
     printRaw(p->pOut, "Added %d rows with %d errors using %d lines of input\n", sCtx.nRowsAdded,
              sCtx.nRowErrors, sCtx.iLine - 1);
+  }
+  // The account of the whole import: for a person at the console, and with -v
+  // together with an option that already changes what the import does (-v alone
+  // prints what it always has).
+  const bool bAtTerminal = bStdinIsTty && p->pIn == nullptr && isatty(fileno(stderr));
+  if (bAtTerminal || (nVerbose >= 1 && (bDetectTypesAsked || bEmptyNull))) {
+    std::fflush(p->pOut);
+    printSummary(db, sCtx, zSchema, zTable, created, nShortRows, nLongRows);
   }
   return rc;
 }

@@ -1,0 +1,245 @@
+// .import --detect-types and --empty-null: the kind of single values, and whole
+// tables checked against a Python reading of random CSV files
+// (tests/unit/oracles/import_types.py).
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "shell/commands/Commands.h"
+#include "shell/commands/ImportTypes.h"
+#include "shell/core/ShellContext.h"
+
+namespace import_types_test {
+
+struct OracleCase {
+  const char* zCsv;
+  bool bEmptyNull;
+  const char* zTypes;              // declared types, blank-separated
+  std::vector<const char*> aCell;  // "N", "i:<integer>", "r:<hex float>", "t:<text>"
+};
+
+const OracleCase aOracle[] = {
+#include "import_types_vectors.inc"
+};
+
+TEST(ImportValueKind, TableOfValues) {
+  using K = ImportValueKind;
+  const struct {
+    const char* z;
+    K e;
+  } aCase[] = {
+      {"", K::Empty},
+      {"0", K::Integer},
+      {"-0", K::Integer},
+      {"+17", K::Integer},
+      {"9223372036854775807", K::Integer},
+      {"-9223372036854775808", K::Integer},
+      {"9223372036854775808", K::Real},
+      {"-9223372036854775809", K::Real},
+      {"123456789012345678901234567890", K::Real},
+      {"01234", K::Text},
+      {"-007", K::Text},
+      {"00.5", K::Text},
+      {"0.5", K::Real},
+      {".5", K::Real},
+      {"5.", K::Real},
+      {"-1.5e-3", K::Real},
+      {"1E+300", K::Real},
+      {"1e400", K::Text},
+      {"1e-400", K::Real},
+      {"inf", K::Text},
+      {"nan", K::Text},
+      {"0x10", K::Text},
+      {" 5", K::Text},
+      {"5 ", K::Text},
+      {"1e", K::Text},
+      {"e5", K::Text},
+      {".", K::Text},
+      {"-", K::Text},
+      {"1,5", K::Text},
+      {"1_000", K::Text},
+      {"12a", K::Text},
+  };
+  for (const auto& c : aCase) {
+    EXPECT_EQ(classifyImportValue(c.z, static_cast<int>(std::strlen(c.z))), c.e) << c.z;
+  }
+  // A value of 400 digits is beyond the largest double: text.
+  const std::string zHuge(400, '9');
+  EXPECT_EQ(classifyImportValue(zHuge.c_str(), static_cast<int>(zHuge.size())), K::Text);
+}
+
+class ImportTypes : public testing::Test {
+ protected:
+  void SetUp() override {
+    bSaved = bStdinIsTty;
+    bStdinIsTty = 0;
+    std::memset(static_cast<void*>(&ctx), 0, sizeof(ctx));
+    ctx.eMode = ctx.eModeNow = OutputMode::List;
+    ctx.pConn = &ctx.aConn[0];
+    setSettingText(ctx.zColSep, "|");
+    setSettingText(ctx.zRowSep, "\n");
+    char zDir[] = "/tmp/import_types_XXXXXX";
+    dir = mkdtemp(zDir);
+    ASSERT_EQ(sqlite3_open(":memory:", &ctx.db), SQLITE_OK);
+  }
+  void TearDown() override {
+    bStdinIsTty = bSaved;
+    sqlite3_close(ctx.db);
+    std::filesystem::remove_all(dir);
+  }
+
+  std::string writeFile(const std::string& name, const std::string& body) {
+    const std::string zPath = dir + "/" + name;
+    FILE* f = std::fopen(zPath.c_str(), "wb");
+    std::fwrite(body.data(), 1, body.size(), f);
+    std::fclose(f);
+    return zPath;
+  }
+
+  int run(std::vector<std::string> words, std::string* pzErr = nullptr) {
+    words.insert(words.begin(), ".import");
+    std::vector<char*> azArg;
+    for (auto& w : words) azArg.push_back(w.data());
+    azArg.push_back(nullptr);
+    char* zOut = nullptr;
+    size_t nOut = 0;
+    ctx.pOut = open_memstream(&zOut, &nOut);
+    testing::internal::CaptureStderr();
+    const int rc = doImport(&ctx, static_cast<int>(words.size()), azArg.data());
+    const std::string zErr = testing::internal::GetCapturedStderr();
+    if (pzErr) *pzErr = zErr;
+    std::fclose(ctx.pOut);
+    ctx.pOut = nullptr;
+    std::free(zOut);
+    return rc;
+  }
+
+  std::string declaredTypes(const std::string& table) {
+    std::string z;
+    StmtPtr pStmt = prepareStmt(
+        ctx.db, ("SELECT type FROM pragma_table_info('" + table + "') ORDER BY cid").c_str());
+    while (pStmt && sqlite3_step(pStmt.get()) == SQLITE_ROW) {
+      if (!z.empty()) z += ' ';
+      z += reinterpret_cast<const char*>(sqlite3_column_text(pStmt.get(), 0));
+    }
+    return z;
+  }
+
+  // Every cell, row by row, in the oracle's notation; a real is "r:" and the
+  // expected text when it equals the expected double exactly.
+  std::vector<std::string> cells(const std::string& table, const std::vector<const char*>& aWant) {
+    std::vector<std::string> a;
+    StmtPtr pStmt = prepareStmt(ctx.db, ("SELECT * FROM \"" + table + "\" ORDER BY rowid").c_str());
+    while (pStmt && sqlite3_step(pStmt.get()) == SQLITE_ROW) {
+      for (int i = 0; i < sqlite3_column_count(pStmt.get()); i++) {
+        sqlite3_stmt* s = pStmt.get();
+        switch (sqlite3_column_type(s, i)) {
+          case SQLITE_NULL:
+            a.emplace_back("N");
+            break;
+          case SQLITE_INTEGER:
+            a.emplace_back("i:" + std::to_string(sqlite3_column_int64(s, i)));
+            break;
+          case SQLITE_FLOAT: {
+            const double r = sqlite3_column_double(s, i);
+            const size_t k = a.size();
+            if (k < aWant.size() && std::strncmp(aWant[k], "r:", 2) == 0 &&
+                std::strtod(aWant[k] + 2, nullptr) == r) {
+              a.emplace_back(aWant[k]);
+            } else {
+              char zBuf[64];
+              std::snprintf(zBuf, sizeof zBuf, "r:%a (%.17g)", r, r);
+              a.emplace_back(zBuf);
+            }
+            break;
+          }
+          default:
+            a.emplace_back("t:" +
+                           std::string(reinterpret_cast<const char*>(sqlite3_column_text(s, i)),
+                                       static_cast<size_t>(sqlite3_column_bytes(s, i))));
+        }
+      }
+    }
+    return a;
+  }
+
+  ShellContext ctx;
+  std::string dir;
+  int bSaved = 1;
+};
+
+TEST_F(ImportTypes, RandomFilesEqualThePythonReference) {
+  int iCase = 0;
+  for (const auto& c : aOracle) {
+    SCOPED_TRACE("case " + std::to_string(iCase) + ":\n" + c.zCsv);
+    const std::string zTable = "t" + std::to_string(iCase++);
+    const std::string zPath = writeFile(zTable + ".csv", c.zCsv);
+    std::vector<std::string> words = {"--csv", "--detect-types", zPath, zTable};
+    if (c.bEmptyNull) words.insert(words.begin(), "--empty-null");
+    std::string zErr;
+    EXPECT_EQ(run(words, &zErr), 0) << zErr;
+    EXPECT_EQ(declaredTypes(zTable), c.zTypes);
+    const std::vector<std::string> aWant(c.aCell.begin(), c.aCell.end());
+    EXPECT_EQ(cells(zTable, c.aCell), aWant);
+  }
+}
+
+// A command's output is read twice through a private temporary file, which
+// is gone afterwards; the table equals the one made from the file itself.
+TEST_F(ImportTypes, CommandOutputIsKeptInATemporaryFileThatGoesAway) {
+  const std::string zTemp = dir + "/tmp";
+  std::filesystem::create_directory(zTemp);
+  const char* zSavedTemp = std::getenv("TEMP");
+  const std::string zSaved = zSavedTemp ? zSavedTemp : "";
+  setenv("TEMP", zTemp.c_str(), 1);
+  const std::string zPath = writeFile("v.csv", "n,x,name\n10,1.5,a\n9,,b\n-3,2e3,\"01\"\n");
+  EXPECT_EQ(run({"--csv", "--detect-types", zPath, "fromfile"}), 0);
+  std::string zErr;
+  EXPECT_EQ(run({"--csv", "--detect-types", "|sleep 0.1; cat '" + zPath + "'", "frompipe"}, &zErr),
+            0)
+      << zErr;
+  // A command that fails still fails the import, after its rows are in.
+  EXPECT_EQ(run({"--csv", "--detect-types", "|cat '" + zPath + "'; exit 3", "failed"}, &zErr), 1);
+  EXPECT_EQ(zErr, "Error: command \"cat '" + zPath + "'; exit 3\" exited with status 3\n");
+  if (zSavedTemp) {
+    setenv("TEMP", zSaved.c_str(), 1);
+  } else {
+    unsetenv("TEMP");
+  }
+  EXPECT_TRUE(std::filesystem::is_empty(zTemp));
+  const std::vector<const char*> aWant = {
+      "i:10", "r:0x1.8p+0", "t:a", "i:9", "t:", "t:b", "i:-3", "r:0x1.f4p+10", "t:01"};
+  for (const char* zTable : {"fromfile", "frompipe", "failed"}) {
+    SCOPED_TRACE(zTable);
+    EXPECT_EQ(declaredTypes(zTable), "INTEGER REAL TEXT");
+    const std::vector<std::string> aExpect(aWant.begin(), aWant.end());
+    EXPECT_EQ(cells(zTable, aWant), aExpect);
+  }
+}
+
+// Into an existing table --detect-types changes nothing; --empty-null works
+// there too, and without --detect-types.
+TEST_F(ImportTypes, ExistingTablesKeepTheirTypesAndEmptyFieldsCanBeNull) {
+  char* zErr = nullptr;
+  ASSERT_EQ(sqlite3_exec(ctx.db, "CREATE TABLE e(a TEXT, b)", nullptr, nullptr, &zErr), SQLITE_OK);
+  const std::string zPath = writeFile("e.csv", "1,\n,2\n");
+  EXPECT_EQ(run({"--csv", "--detect-types", zPath, "e"}), 0);
+  EXPECT_EQ(run({"--csv", "--detect-types", "--empty-null", zPath, "e"}), 0);
+  EXPECT_EQ(declaredTypes("e"), "TEXT ");
+  const std::vector<const char*> aWant = {"t:1", "t:", "t:", "t:2", "t:1", "N", "N", "t:2"};
+  EXPECT_EQ(cells("e", aWant), std::vector<std::string>(aWant.begin(), aWant.end()));
+  const std::string zNew = writeFile("n.csv", "a,b\n1,\n\"\",x\n");
+  EXPECT_EQ(run({"-empty-null", "--csv", zNew, "n"}), 0);
+  EXPECT_EQ(declaredTypes("n"), "TEXT TEXT");
+  const std::vector<const char*> aNew = {"t:1", "N", "N", "t:x"};
+  EXPECT_EQ(cells("n", aNew), std::vector<std::string>(aNew.begin(), aNew.end()));
+}
+
+}  // namespace import_types_test
