@@ -62,7 +62,10 @@ struct HelpEntry {
 HelpEntry findHelpEntry(std::string_view zCommand) {
   HelpEntry entry;
   bool bInside = false;
-  for (const char* zHelp : helpLines) {
+  // The terminal's commands have their entries in a table of their own.
+  std::vector<const char*> azLines(helpLines, helpLines + nHelpLines);
+  azLines.insert(azLines.end(), terminalHelpLines, terminalHelpLines + nTerminalHelpLines);
+  for (const char* zHelp : azLines) {
     std::string_view z(zHelp);
     if (!z.empty() && z[0] == '.') {
       if (bInside) break;
@@ -280,9 +283,11 @@ std::vector<std::string> sqlCandidates(sqlite3* db, std::string_view zBefore,
 
 std::vector<std::string> dotCommandNames(std::string_view zPrefix) {
   std::vector<std::string> aNames;
-  for (const DotCommandRow& row : dotCommandRows()) {
-    if (row.xHandler == nullptr) continue;
-    if (startsWith(row.zName, zPrefix)) addUnique(aNames, row.zName);
+  for (auto rows : {dotCommandRows(), terminalCommandRows()}) {
+    for (const DotCommandRow& row : rows) {
+      if (row.xHandler == nullptr) continue;
+      if (startsWith(row.zName, zPrefix)) addUnique(aNames, row.zName);
+    }
   }
   std::sort(aNames.begin(), aNames.end());
   return aNames;

@@ -25,6 +25,12 @@ int doStats(ShellContext* p, int nArg, char** azArg);
 int doTimer(ShellContext* p, int nArg, char** azArg);
 int doWidth(ShellContext* p, int nArg, char** azArg);
 
+// the terminal's window (window.cpp)
+enum class ExpandedMode : unsigned char;
+int doExpanded(ShellContext* p, int nArg, char** azArg);
+// "auto", "on" or "off", as .expanded and .show name the setting.
+const char* expandedModeName(ExpandedMode eMode);
+
 // output redirection: .output, .once, .excel (output.cpp)
 int doOutput(ShellContext* p, int nArg, char** azArg);
 

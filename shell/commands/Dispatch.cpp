@@ -4,6 +4,7 @@
 
 #include <cctype>
 #include <cstring>
+#include <vector>
 
 #include "shell/commands/Commands.h"
 #include "shell/core/ArgParsers.h"
@@ -91,6 +92,13 @@ const DotCommandRow dispatchOrder[] = {
     {"width", 1, P, doWidth},
 };
 
+// The commands of the terminal, tested after every row above, with
+// abbreviations long enough that each word that selected a command above
+// still selects it.
+const DotCommandRow terminalOrder[] = {
+    {"expanded", 4, P, doExpanded},
+};
+
 bool rowAccepts(const DotCommandRow& row, const char* zWord, int n) {
   if (row.eRule == MatchRule::Exact) return safeCompare(zWord, row.zName) == 0;
   return zWord[0] == row.zName[0] && n >= row.nMinLength && safeCompareN(zWord, row.zName, n) == 0;
@@ -106,9 +114,16 @@ std::span<const DotCommandRow> dotCommandRows() {
   return dispatchOrder;
 }
 
+std::span<const DotCommandRow> terminalCommandRows() {
+  return terminalOrder;
+}
+
 const DotCommandRow* findDotCommand(const char* zWord) {
   int n = textLength(zWord);
   for (const auto& row : dispatchOrder) {
+    if (rowAccepts(row, zWord, n)) return &row;
+  }
+  for (const auto& row : terminalOrder) {
     if (rowAccepts(row, zWord, n)) return &row;
   }
   return nullptr;
@@ -184,10 +199,19 @@ int runDotCommand(char* zLine, ShellContext* p) {
 }
 
 int printHelpLines(FILE* out, const char* zPattern) {
+  return printHelpLines(out, zPattern, false);
+}
+
+int printHelpLines(FILE* out, const char* zPattern, bool bTerminal) {
+  std::vector<const char*> azLines(helpLines, helpLines + nHelpLines);
+  if (bTerminal) {
+    azLines.insert(azLines.end(), terminalHelpLines, terminalHelpLines + nTerminalHelpLines);
+  }
+  const int nLines = static_cast<int>(azLines.size());
   int n = 0;
   if (zPattern == nullptr || zPattern[0] == '0' || std::strcmp(zPattern, "-a") == 0 ||
       std::strcmp(zPattern, "-all") == 0 || std::strcmp(zPattern, "--all") == 0) {
-    for (const char* zLine : helpLines) {
+    for (const char* zLine : azLines) {
       if (zPattern == nullptr && zLine[0] != '.') continue;
       printConsole(out, "%s\n", zLine);
       n++;
@@ -199,9 +223,9 @@ int printHelpLines(FILE* out, const char* zPattern) {
   int j = 0;
   {
     SqlitePtr zGlob(checkAlloc(sqlite3_mprintf(".%s*", zPattern)));
-    for (int i = 0; i < nHelpLines; i++) {
-      if (sqlite3_strglob(zGlob.get(), helpLines[i]) == 0) {
-        printConsole(out, "%s\n", helpLines[i]);
+    for (int i = 0; i < nLines; i++) {
+      if (sqlite3_strglob(zGlob.get(), azLines[i]) == 0) {
+        printConsole(out, "%s\n", azLines[i]);
         j = i + 1;
         n++;
       }
@@ -209,19 +233,19 @@ int printHelpLines(FILE* out, const char* zPattern) {
   }
   if (n > 0) {
     if (n == 1) {
-      while (j < nHelpLines && helpLines[j][0] != '.') printConsole(out, "%s\n", helpLines[j++]);
+      while (j < nLines && azLines[j][0] != '.') printConsole(out, "%s\n", azLines[j++]);
     }
     return n;
   }
 
   // Otherwise a LIKE over every line; each matching entry is shown whole, once.
   SqlitePtr zLike(checkAlloc(sqlite3_mprintf("%%%s%%", zPattern)));
-  for (int i = 0; i < nHelpLines; i++) {
-    if (helpLines[i][0] == '.') j = i;
-    if (sqlite3_strlike(zLike.get(), helpLines[i], 0) == 0) {
-      printConsole(out, "%s\n", helpLines[j]);
-      while (j < nHelpLines - 1 && helpLines[j + 1][0] != '.') {
-        printConsole(out, "%s\n", helpLines[++j]);
+  for (int i = 0; i < nLines; i++) {
+    if (azLines[i][0] == '.') j = i;
+    if (sqlite3_strlike(zLike.get(), azLines[i], 0) == 0) {
+      printConsole(out, "%s\n", azLines[j]);
+      while (j < nLines - 1 && azLines[j + 1][0] != '.') {
+        printConsole(out, "%s\n", azLines[++j]);
       }
       i = j;
       n++;
@@ -232,11 +256,11 @@ int printHelpLines(FILE* out, const char* zPattern) {
 
 int doHelp(ShellContext* p, int nArg, char** azArg) {
   if (nArg >= 2) {
-    if (printHelpLines(p->pOut, azArg[1]) == 0) {
+    if (printHelpLines(p->pOut, azArg[1], isTerminalOutput(p)) == 0) {
       printConsole(p->pOut, "Nothing matches '%s'\n", azArg[1]);
     }
   } else {
-    printHelpLines(p->pOut, nullptr);
+    printHelpLines(p->pOut, nullptr, isTerminalOutput(p));
   }
   return 0;
 }

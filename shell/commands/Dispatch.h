@@ -31,6 +31,8 @@ struct DotCommandRow {
 
 // The rows in the order in which they are tested.
 std::span<const DotCommandRow> dotCommandRows();
+// The rows of the terminal's commands, tested after all of dotCommandRows.
+std::span<const DotCommandRow> terminalCommandRows();
 // The first row that accepts zWord, or null.
 const DotCommandRow* findDotCommand(const char* zWord);
 
@@ -42,6 +44,9 @@ int splitDotCommandLine(char* zLine, char** azArg);
 
 int runDotCommand(char* zLine, ShellContext* p);
 int printHelpLines(FILE* out, const char* zPattern);
+// The same over the help table followed by the entries of the terminal's
+// commands (terminalHelpLines) when bTerminal is set.
+int printHelpLines(FILE* out, const char* zPattern, bool bTerminal);
 
 // The unknown-command message on stderr; returns 1.
 int reportUnknownCommand(const char* zCmd);
@@ -49,3 +54,7 @@ int reportUnknownCommand(const char* zCmd);
 // The help table (HelpLines.cpp).
 inline constexpr int nHelpLines = 175;
 extern const char* const helpLines[nHelpLines];
+// The entries of the commands that only matter at a terminal; .help shows
+// them after the others when its output goes to the terminal.
+inline constexpr int nTerminalHelpLines = 4;
+extern const char* const terminalHelpLines[nTerminalHelpLines];

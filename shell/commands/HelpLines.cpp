@@ -181,3 +181,12 @@ const char* const helpLines[nHelpLines] = {
     "     Negative values right-justify",
 };
 // clang-format on
+
+// clang-format off
+const char* const terminalHelpLines[nTerminalHelpLines] = {
+    ".expanded ?auto|on|off?  Show aligned results as one record per block",
+    "     auto                  Fit tables to the window, else records (default)",
+    "     on                    Every aligned result as records",
+    "     off                   Tables as they are, whatever the window",
+};
+// clang-format on

@@ -7,6 +7,7 @@
 #include "shell/commands/Commands.h"
 #include "shell/commands/Dispatch.h"
 #include "shell/core/ArgParsers.h"
+#include "shell/core/Redirect.h"
 #include "shell/core/ShellContext.h"
 #include "shell/exec/Execute.h"
 #include "shell/core/Output.h"
@@ -114,10 +115,12 @@ int doMode(ShellContext* p, int nArg, char** azArg) {
   const char* zMode = nullptr;
   const char* zTabname = nullptr;
   ColumnarOptions cmOpts{60, 0, 0};
+  bool bWrapGiven = false;
   for (int i = 1; i < nArg; i++) {
     const char* z = azArg[i];
     if (matchOption(z, "wrap") && i + 1 < nArg) {
       cmOpts.nWrap = static_cast<int>(parseIntegerArg(azArg[++i]));
+      bWrapGiven = true;
     } else if (matchOption(z, "ww")) {
       cmOpts.bWordWrap = 1;
     } else if (matchOption(z, "wordwrap") && i + 1 < nArg) {
@@ -130,6 +133,7 @@ int doMode(ShellContext* p, int nArg, char** azArg) {
       zMode = z;
       if (std::strcmp(z, "qbox") == 0) {
         cmOpts = ColumnarOptions{60, 1, 0};
+        bWrapGiven = false;
         zMode = "box";
       }
     } else if (zTabname == nullptr) {
@@ -164,6 +168,7 @@ int doMode(ShellContext* p, int nArg, char** azArg) {
     if ((p->mFlags & ShellFlag::HeaderSet) == 0) p->bHeaders = 1;
     setSettingText(p->zRowSep, "\n");
     p->cmOpts = cmOpts;
+    p->bWrapGiven = bWrapGiven;
   } else if (is("list")) {
     p->eMode = OutputMode::List;
     setSettingText(p->zColSep, "|");
@@ -195,12 +200,15 @@ int doMode(ShellContext* p, int nArg, char** azArg) {
   } else if (is("markdown")) {
     p->eMode = OutputMode::Markdown;
     p->cmOpts = cmOpts;
+    p->bWrapGiven = bWrapGiven;
   } else if (is("table")) {
     p->eMode = OutputMode::Table;
     p->cmOpts = cmOpts;
+    p->bWrapGiven = bWrapGiven;
   } else if (is("box")) {
     p->eMode = OutputMode::Box;
     p->cmOpts = cmOpts;
+    p->bWrapGiven = bWrapGiven;
   } else if (is("count")) {
     p->eMode = OutputMode::Count;
   } else if (is("off")) {
@@ -282,6 +290,9 @@ int doShow(ShellContext* p, int nArg, char**) {
   printRaw(out, "\n");
   const char* zFile = p->pConn && p->pConn->zFilename ? p->pConn->zFilename : "";
   printConsole(out, "%12.12s: %s\n", "filename", zFile);
+  // The settings of the terminal's commands, only where they matter.
+  if (isTerminalOutput(p))
+    printRaw(out, "%12.12s: %s\n", "expanded", expandedModeName(p->eExpanded));
   return 0;
 }
 

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -11,6 +12,12 @@
 
 bool isTerminal(int fd) {
   return isatty(fd) != 0;
+}
+
+int terminalColumns(int fd) {
+  winsize size{};
+  if (ioctl(fd, TIOCGWINSZ, &size) != 0) return 0;
+  return size.ws_col;
 }
 
 // Runs in signal context: touches only the volatile counter and the

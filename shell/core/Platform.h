@@ -4,6 +4,9 @@
 
 // True when the descriptor (0 stdin, 1 stdout, 2 stderr) is a terminal.
 bool isTerminal(int fd);
+// The width in columns of the terminal on the descriptor, or 0 when it is
+// not a terminal or does not say.
+int terminalColumns(int fd);
 
 // Installs the Ctrl-C handler: each Ctrl-C counts in nInterrupts and
 // interrupts dbForInterrupt; the third one not yet consumed by the input

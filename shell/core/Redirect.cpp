@@ -3,6 +3,7 @@
 #include "shell/core/Redirect.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cctype>
 #include <csignal>
@@ -13,6 +14,7 @@
 #include <cstring>
 
 #include "shell/core/Output.h"
+#include "shell/core/Platform.h"
 #include "shell/core/ShellContext.h"
 
 namespace {
@@ -185,4 +187,13 @@ FILE* openInputFile(const char* zName) {
   }
   std::fclose(f);
   return nullptr;
+}
+
+bool isTerminalOutput(const ShellContext* p) {
+  return bStdinIsTty && p->pIn == nullptr && p->pOut == stdout && p->zOutName[0] == 0 &&
+         isTerminal(STDOUT_FILENO);
+}
+
+int terminalOutputWidth(const ShellContext* p) {
+  return isTerminalOutput(p) ? terminalColumns(STDOUT_FILENO) : 0;
 }

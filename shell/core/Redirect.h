@@ -20,3 +20,13 @@ bool restoreOutput(ShellContext* p);
 void makeTempFileName(ShellContext* p, const char* zSuffix);
 void discardTempFile(ShellContext* p);
 FILE* openInputFile(const char* zName);
+
+// True when the output reaches the terminal of someone at the keyboard: the
+// shell reads its console and the current output is that terminal.  What
+// only such a person sees (fitting, the terminal's commands in .help and
+// .show) depends on this test and nothing else.
+bool isTerminalOutput(const ShellContext* p);
+// The width a result may take when it goes to the terminal of someone at the
+// keyboard (the shell reads its console and the output is the terminal), at
+// the window's size now; 0 otherwise.
+int terminalOutputWidth(const ShellContext* p);

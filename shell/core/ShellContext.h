@@ -114,6 +114,13 @@ struct ColumnarOptions {
   unsigned char bWordWrap;
 };
 
+// How aligned results are laid out (ShellContext::eExpanded).
+enum class ExpandedMode : unsigned char {
+  Auto = 0,  // at a terminal: fit the window, else one record per block
+  On = 1,    // every aligned result as one record per block
+  Off = 2,   // tables as they are, whatever the window
+};
+
 struct ExpertState {
   void* pExpert;  // the advisor object while `.expert` is pending
   int bVerbose;
@@ -182,6 +189,11 @@ struct ShellContext {
   EditGate editGate;
   PlanTree planTree;
   ExpertState expert;
+  ExpandedMode eExpanded;
+  unsigned char bWrapGiven;  // the columnar wrap width was given with .mode --wrap
+  // The display columns an aligned result may take, or 0 when it is not
+  // fitted (the output is not a terminal seen by someone at the keyboard).
+  int nFitWidth;
 };
 
 // ---------------------------------------------------------------------------

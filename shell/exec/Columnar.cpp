@@ -11,7 +11,9 @@
 
 #include <cctype>
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -455,10 +457,337 @@ void printBoxRule(ShellContext* p, int nArg, const char* zSep1, const char* zSep
   std::fputs("\n", p->pOut);
 }
 
+namespace {
+
+// The display lines of one result, line 0 holding the column names.
+struct TableLayout {
+  CellArena arena;
+  std::vector<const char*> azData;
+  std::vector<unsigned char> abRowDiv;  // per line after the header: 1 when it ends a row
+  bool bMultiLineRow = false;
+};
+
+// The width a table of these columns takes on the screen, frame included.
+int tableWidth(OutputMode eMode, const int* aWidth, int nColumn) {
+  long long n = 0;
+  for (int i = 0; i < nColumn; i++) n += aWidth[i];
+  n += eMode == OutputMode::Column ? 2LL * (nColumn - 1) : 3LL * nColumn + 1;
+  return n > kNoLimit ? kNoLimit : static_cast<int>(n);
+}
+
+// Prints the gathered lines with the header, separators and frame of the
+// mode, at the widths of aWidthNow.
+void printTable(ShellContext* p, OutputMode eMode, int nColumn, const TableLayout& layout) {
+  FILE* out = p->pOut;
+  const int* aWidth = p->aWidthNow;
+  const FrameText frame = frameFor(eMode);
+  const char* const* azName = layout.azData.data();
+  switch (eMode) {
+    case OutputMode::Column:
+      if (p->bHeaders) {
+        for (int i = 0; i < nColumn; i++) {
+          int w = p->aColWidth[i] < 0 ? -aWidth[i] : aWidth[i];
+          widthPrint(out, w, azName[i]);
+          std::fputs(i == nColumn - 1 ? "\n" : "  ", out);
+        }
+        for (int i = 0; i < nColumn; i++) {
+          printDashes(out, aWidth[i]);
+          std::fputs(i == nColumn - 1 ? "\n" : "  ", out);
+        }
+      }
+      break;
+    case OutputMode::Table:
+    case OutputMode::Markdown:
+      if (eMode == OutputMode::Table) printDashRule(p, nColumn, "+");
+      std::fputs("| ", out);
+      for (int i = 0; i < nColumn; i++) {
+        printCentered(out, aWidth[i], azName[i]);
+        std::fputs(i == nColumn - 1 ? " |\n" : " | ", out);
+      }
+      printDashRule(p, nColumn, eMode == OutputMode::Table ? "+" : "|");
+      break;
+    case OutputMode::Box:
+      printBoxRule(p, nColumn, boxTop);
+      std::fputs(frame.zLineStart, out);
+      for (int i = 0; i < nColumn; i++) {
+        printCentered(out, aWidth[i], azName[i]);
+        std::fputs(i == nColumn - 1 ? frame.zLineEnd : frame.zColSep, out);
+      }
+      printBoxRule(p, nColumn, boxMiddle);
+      break;
+    default:
+      break;
+  }
+
+  const size_t nLine = layout.abRowDiv.size();
+  for (size_t iLine = 0; iLine < nLine; iLine++) {
+    const char* const* azCell = layout.azData.data() + (iLine + 1) * static_cast<size_t>(nColumn);
+    std::fputs(frame.zLineStart, out);
+    for (int i = 0; i < nColumn; i++) {
+      int w = p->aColWidth[i] < 0 ? -aWidth[i] : aWidth[i];
+      widthPrint(out, w, azCell[i] ? azCell[i] : p->zNullText);
+      std::fputs(i == nColumn - 1 ? frame.zLineEnd : frame.zColSep, out);
+    }
+    if (layout.abRowDiv[iLine] && layout.bMultiLineRow && iLine + 1 < nLine) {
+      switch (eMode) {
+        case OutputMode::Table:
+          printDashRule(p, nColumn, "+");
+          break;
+        case OutputMode::Box:
+          printBoxRule(p, nColumn, boxMiddle);
+          break;
+        case OutputMode::Column:
+          std::fputs("\n", out);
+          break;
+        default:
+          break;
+      }
+    }
+    if (nInterrupts) break;
+  }
+  if (nInterrupts == 0) {
+    if (eMode == OutputMode::Table) printDashRule(p, nColumn, "+");
+    if (eMode == OutputMode::Box) printBoxRule(p, nColumn, boxBottom);
+  }
+}
+
+// The whole result as texts, kept so that it can be laid out more than once.
+struct ResultTexts {
+  CellArena arena;
+  std::vector<const char*> azName;
+  std::vector<const char*> azValue;  // nColumn per row, never null
+  size_t nRow = 0;
+};
+
+const char* keepText(CellArena& arena, const char* z, size_t n) {
+  char* zCopy = arena.reserve(n + 1);
+  std::memcpy(zCopy, z, n);
+  zCopy[n] = 0;
+  arena.commit(n + 1);
+  return zCopy;
+}
+
+// Steps the statement (on its first row) to its end, keeping every value as
+// the table would show it.
+void collectTexts(ShellContext* p, sqlite3_stmt* pStmt, int nColumn, ResultTexts& texts) {
+  const bool bQuote = p->cmOpts.bQuote != 0;
+  std::string zQuoted;
+  for (int i = 0; i < nColumn; i++) {
+    const char* z = sqlite3_column_name(pStmt, i);
+    texts.azName.push_back(z ? keepText(texts.arena, z, std::strlen(z)) : nullptr);
+  }
+  do {
+    for (int i = 0; i < nColumn; i++) {
+      if (bQuote) {
+        zQuoted.clear();
+        appendQuoted(zQuoted, pStmt, i);
+        texts.azValue.push_back(keepText(texts.arena, zQuoted.data(), zQuoted.size()));
+      } else {
+        const char* z = reinterpret_cast<const char*>(sqlite3_column_text(pStmt, i));
+        if (z == nullptr) z = p->zNullText;
+        texts.azValue.push_back(keepText(texts.arena, z, std::strlen(z)));
+      }
+    }
+    texts.nRow++;
+  } while (nInterrupts == 0 && sqlite3_step(pStmt) == SQLITE_ROW);
+}
+
+// Splits every kept value into display lines at the columns' wrap widths and
+// raises aWidthNow to what they need.
+void layoutTexts(ShellContext* p, int nColumn, const ResultTexts& texts, const int* aWrap,
+                 const unsigned char* abWordWrap, TableLayout& layout) {
+  int* aWidth = p->aWidthNow;
+  for (int i = 0; i < nColumn; i++) aWidth[i] = clampWidth(p->aColWidth[i]);
+  std::vector<const char*> azNextLine(static_cast<size_t>(nColumn), nullptr);
+  for (int i = 0; i < nColumn; i++) {
+    const char* zRest;
+    int nWidth;
+    layout.azData.push_back(arenaCell(layout.arena, texts.azName[static_cast<size_t>(i)], &zRest,
+                                      aWrap[i], abWordWrap[i] != 0, &nWidth));
+    if (nWidth > aWidth[i]) aWidth[i] = nWidth;
+  }
+  for (size_t iRow = 0; iRow < texts.nRow; iRow++) {
+    const char* const* azValue = texts.azValue.data() + iRow * static_cast<size_t>(nColumn);
+    bool bContinues = false;
+    bool bRowStart = true;
+    do {
+      bContinues = false;
+      for (int i = 0; i < nColumn; i++) {
+        const size_t iu = static_cast<size_t>(i);
+        const char* zSrc = bRowStart ? azValue[i] : (azNextLine[iu] ? azNextLine[iu] : "");
+        int nWidth;
+        layout.azData.push_back(
+            arenaCell(layout.arena, zSrc, &azNextLine[iu], aWrap[i], abWordWrap[i] != 0, &nWidth));
+        if (nWidth > aWidth[i]) aWidth[i] = nWidth;
+        if (azNextLine[iu]) bContinues = true;
+      }
+      bRowStart = false;
+      layout.abRowDiv.push_back(bContinues ? 0 : 1);
+      if (bContinues) layout.bMultiLineRow = true;
+    } while (bContinues);
+  }
+}
+
+// One record per block: a rule naming the record, then a line per column
+// with the names aligned.  Values wrap to the available width, if any.
+void printVertical(ShellContext* p, int nColumn, const ResultTexts& texts) {
+  FILE* out = p->pOut;
+  const int nFit = p->nFitWidth;
+  int nNameWidth = 0;
+  for (const char* z : texts.azName) nNameWidth = std::max(nNameWidth, textWidth(z));
+  if (nFit > 0 && nNameWidth > nFit / 2) nNameWidth = std::max(nFit / 2, 1);
+  const int nValueLimit = nFit > 0 ? std::max(nFit - nNameWidth - 3, 10) : 0;
+  const bool bWordWrap = nFit > 0 || p->cmOpts.bWordWrap != 0;
+
+  // Every value's display lines first: the rules are as wide as the widest line.
+  TableLayout lines;
+  std::vector<size_t> aiFirstLine;  // per value, its first line in lines.azData
+  aiFirstLine.reserve(texts.azValue.size() + 1);
+  int nValueWidth = 0;
+  for (const char* zValue : texts.azValue) {
+    aiFirstLine.push_back(lines.azData.size());
+    const char* zSrc = zValue;
+    do {
+      const char* zRest;
+      int nWidth;
+      lines.azData.push_back(arenaCell(lines.arena, zSrc, &zRest, nValueLimit, bWordWrap, &nWidth));
+      nValueWidth = std::max(nValueWidth, nWidth);
+      zSrc = zRest;
+    } while (zSrc != nullptr);
+  }
+  aiFirstLine.push_back(lines.azData.size());
+  int nRuleWidth = nNameWidth + 3 + nValueWidth;
+  if (nFit > 0 && nRuleWidth > nFit) nRuleWidth = nFit;
+
+  char zLabel[40];
+  for (size_t iRow = 0; iRow < texts.nRow && nInterrupts == 0; iRow++) {
+    sqlite3_snprintf(static_cast<int>(sizeof(zLabel)), zLabel, "-[ RECORD %llu ]",
+                     static_cast<unsigned long long>(iRow + 1));
+    const int nLabelLen = textLength(zLabel);
+    std::fputs(zLabel, out);
+    printDashes(out, nRuleWidth - nLabelLen);
+    std::fputs("\n", out);
+    for (int i = 0; i < nColumn; i++) {
+      const size_t iValue = iRow * static_cast<size_t>(nColumn) + static_cast<size_t>(i);
+      for (size_t iLine = aiFirstLine[iValue]; iLine < aiFirstLine[iValue + 1]; iLine++) {
+        widthPrint(out, nNameWidth,
+                   iLine == aiFirstLine[iValue] ? texts.azName[static_cast<size_t>(i)] : "");
+        const char* zLine = lines.azData[iLine];
+        if (zLine != nullptr && zLine[0] != 0) {
+          std::fputs(" | ", out);
+          std::fputs(zLine, out);
+          std::fputs("\n", out);
+        } else {
+          std::fputs(" |\n", out);
+        }
+      }
+    }
+  }
+}
+
+// The aligned modes at a terminal, or with .expanded on: the result as a
+// table that fits the window, else as vertical records.
+void renderToWindow(ShellContext* p, sqlite3_stmt* pStmt, int nColumn) {
+  const OutputMode eMode = p->eModeNow;
+  prepareWidths(p, nColumn);
+  ResultTexts texts;
+  collectTexts(p, pStmt, nColumn, texts);
+  if (nInterrupts) {
+    std::fputs("Interrupt\n", p->pOut);
+    return;
+  }
+  if (p->eExpanded == ExpandedMode::On || nColumn == 0) {
+    if (nColumn > 0) printVertical(p, nColumn, texts);
+    if (nInterrupts) std::fputs("Interrupt\n", p->pOut);
+    return;
+  }
+  const size_t nCol = static_cast<size_t>(nColumn);
+  std::vector<int> aWrap(nCol);
+  std::vector<unsigned char> abWordWrap(nCol, p->cmOpts.bWordWrap);
+  for (int i = 0; i < nColumn; i++) {
+    aWrap[static_cast<size_t>(i)] = p->aColWidth[i] ? p->aColWidth[i] : p->cmOpts.nWrap;
+  }
+  auto layout = std::make_unique<TableLayout>();
+  layoutTexts(p, nColumn, texts, aWrap.data(), abWordWrap.data(), *layout);
+  const int nAvailable = p->nFitWidth;
+  if (tableWidth(eMode, p->aWidthNow, nColumn) > nAvailable) {
+    // Narrow the widest columns, none below its floor: the width of its
+    // name, or 10, or what it needs when that is less.  A width set with
+    // .width stays as it is.
+    std::vector<int> aNatural(p->aWidthNow, p->aWidthNow + nColumn);
+    std::vector<int> aFloor(nCol), aFit(nCol);
+    for (size_t i = 0; i < nCol; i++) {
+      const int nName = textWidth(layout->azData[i]);
+      aFloor[i] = p->aColWidth[i] != 0 ? aNatural[i] : std::min(aNatural[i], std::max(nName, 10));
+    }
+    const int nFrame = tableWidth(eMode, std::vector<int>(nCol, 0).data(), nColumn);
+    if (!fitColumnWidths(aNatural, aFloor, nAvailable - nFrame, aFit)) {
+      printVertical(p, nColumn, texts);
+      if (nInterrupts) std::fputs("Interrupt\n", p->pOut);
+      return;
+    }
+    for (size_t i = 0; i < nCol; i++) {
+      if (aFit[i] < aNatural[i]) {
+        aWrap[i] = aFit[i];
+        abWordWrap[i] = 1;
+      }
+    }
+    layout = std::make_unique<TableLayout>();
+    layoutTexts(p, nColumn, texts, aWrap.data(), abWordWrap.data(), *layout);
+  }
+  printTable(p, eMode, nColumn, *layout);
+  if (nInterrupts) std::fputs("Interrupt\n", p->pOut);
+}
+
+}  // namespace
+
+bool fitColumnWidths(std::span<const int> aNatural, std::span<const int> aFloor, int nBudget,
+                     std::span<int> aFit) {
+  const size_t nColumn = aNatural.size();
+  long long nFloorSum = 0;
+  int nMax = 0;
+  for (size_t i = 0; i < nColumn; i++) {
+    nFloorSum += aFloor[i];
+    nMax = std::max(nMax, aNatural[i]);
+  }
+  if (nFloorSum > nBudget) return false;
+  // The largest cap c for which every column at min(natural, max(floor, c))
+  // fits; the columns wider than c are the ones narrowed.
+  auto widthAt = [&](int c, size_t i) { return std::min(aNatural[i], std::max(aFloor[i], c)); };
+  auto sumAt = [&](int c) {
+    long long n = 0;
+    for (size_t i = 0; i < nColumn; i++) n += widthAt(c, i);
+    return n;
+  };
+  int lo = 0, hi = nMax;
+  while (lo < hi) {
+    const int mid = lo + (hi - lo + 1) / 2;
+    if (sumAt(mid) <= nBudget) {
+      lo = mid;
+    } else {
+      hi = mid - 1;
+    }
+  }
+  long long nLeft = nBudget - sumAt(lo);
+  for (size_t i = 0; i < nColumn; i++) {
+    aFit[i] = widthAt(lo, i);
+    if (nLeft > 0 && aFit[i] < aNatural[i]) {
+      aFit[i]++;
+      nLeft--;
+    }
+  }
+  return true;
+}
+
 void renderColumnar(ShellContext* p, sqlite3_stmt* pStmt) {
   int rc = sqlite3_step(pStmt);
   if (rc != SQLITE_ROW) return;
   const int nColumn = sqlite3_column_count(pStmt);
+  if (p->eExpanded == ExpandedMode::On ||
+      (p->eExpanded == ExpandedMode::Auto && p->nFitWidth > 0 && !p->bWrapGiven)) {
+    renderToWindow(p, pStmt, nColumn);
+    return;
+  }
   const OutputMode eMode = p->eModeNow;
   const bool bWordWrap = p->cmOpts.bWordWrap != 0;
   const bool bQuote = p->cmOpts.bQuote != 0;
@@ -471,10 +800,11 @@ void renderColumnar(ShellContext* p, sqlite3_stmt* pStmt) {
     aWrap[static_cast<size_t>(i)] = p->aColWidth[i] ? p->aColWidth[i] : p->cmOpts.nWrap;
   }
 
-  CellArena arena;
-  std::vector<const char*> azData;
+  TableLayout layout;
+  CellArena& arena = layout.arena;
+  std::vector<const char*>& azData = layout.azData;
   azData.reserve(4 * static_cast<size_t>(nColumn > 0 ? nColumn : 1));
-  std::vector<unsigned char> abRowDiv;
+  std::vector<unsigned char>& abRowDiv = layout.abRowDiv;
   std::vector<const char*> azNextLine(static_cast<size_t>(nColumn), nullptr);
   std::vector<std::string> azQuoted(bQuote ? static_cast<size_t>(nColumn) : 0);
 
@@ -488,7 +818,6 @@ void renderColumnar(ShellContext* p, sqlite3_stmt* pStmt) {
   }
 
   // Gather every display line of every row.
-  bool bMultiLineRow = false;
   bool bContinues = false;
   if (nColumn > 0) {
     do {
@@ -515,81 +844,11 @@ void renderColumnar(ShellContext* p, sqlite3_stmt* pStmt) {
         if (azNextLine[iu]) bContinues = true;
       }
       abRowDiv.push_back(bContinues ? 0 : 1);
-      if (bContinues) bMultiLineRow = true;
+      if (bContinues) layout.bMultiLineRow = true;
       if (nInterrupts) break;
     } while (bContinues || sqlite3_step(pStmt) == SQLITE_ROW);
   }
 
-  if (nInterrupts == 0 && nColumn > 0) {
-    const FrameText frame = frameFor(eMode);
-    const char** azName = azData.data();
-    switch (eMode) {
-      case OutputMode::Column:
-        if (p->bHeaders) {
-          for (int i = 0; i < nColumn; i++) {
-            int w = p->aColWidth[i] < 0 ? -aWidth[i] : aWidth[i];
-            widthPrint(out, w, azName[i]);
-            std::fputs(i == nColumn - 1 ? "\n" : "  ", out);
-          }
-          for (int i = 0; i < nColumn; i++) {
-            printDashes(out, aWidth[i]);
-            std::fputs(i == nColumn - 1 ? "\n" : "  ", out);
-          }
-        }
-        break;
-      case OutputMode::Table:
-      case OutputMode::Markdown:
-        if (eMode == OutputMode::Table) printDashRule(p, nColumn, "+");
-        std::fputs("| ", out);
-        for (int i = 0; i < nColumn; i++) {
-          printCentered(out, aWidth[i], azName[i]);
-          std::fputs(i == nColumn - 1 ? " |\n" : " | ", out);
-        }
-        printDashRule(p, nColumn, eMode == OutputMode::Table ? "+" : "|");
-        break;
-      case OutputMode::Box:
-        printBoxRule(p, nColumn, boxTop);
-        std::fputs(frame.zLineStart, out);
-        for (int i = 0; i < nColumn; i++) {
-          printCentered(out, aWidth[i], azName[i]);
-          std::fputs(i == nColumn - 1 ? frame.zLineEnd : frame.zColSep, out);
-        }
-        printBoxRule(p, nColumn, boxMiddle);
-        break;
-      default:
-        break;
-    }
-
-    const size_t nLine = abRowDiv.size();
-    for (size_t iLine = 0; iLine < nLine; iLine++) {
-      const char** azCell = azData.data() + (iLine + 1) * static_cast<size_t>(nColumn);
-      std::fputs(frame.zLineStart, out);
-      for (int i = 0; i < nColumn; i++) {
-        int w = p->aColWidth[i] < 0 ? -aWidth[i] : aWidth[i];
-        widthPrint(out, w, azCell[i] ? azCell[i] : p->zNullText);
-        std::fputs(i == nColumn - 1 ? frame.zLineEnd : frame.zColSep, out);
-      }
-      if (abRowDiv[iLine] && bMultiLineRow && iLine + 1 < nLine) {
-        switch (eMode) {
-          case OutputMode::Table:
-            printDashRule(p, nColumn, "+");
-            break;
-          case OutputMode::Box:
-            printBoxRule(p, nColumn, boxMiddle);
-            break;
-          case OutputMode::Column:
-            std::fputs("\n", out);
-            break;
-          default:
-            break;
-        }
-      }
-      if (nInterrupts) break;
-    }
-    if (nInterrupts == 0) {
-      if (eMode == OutputMode::Table) printDashRule(p, nColumn, "+");
-      if (eMode == OutputMode::Box) printBoxRule(p, nColumn, boxBottom);
-    }
-  }
+  if (nInterrupts == 0 && nColumn > 0) printTable(p, eMode, nColumn, layout);
   if (nInterrupts) std::fputs("Interrupt\n", out);
 }

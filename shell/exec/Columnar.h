@@ -4,6 +4,7 @@
 #include <sqlite3.h>
 
 #include <cstdio>
+#include <span>
 
 struct ShellContext;
 
@@ -12,7 +13,17 @@ struct ShellContext;
 
 // Steps pStmt to its end and prints the whole result as an aligned table;
 // prints "Interrupt" instead when Ctrl-C arrives.
+// At a terminal (ShellContext::nFitWidth set) with .expanded auto, a table
+// wider than the window is fitted by wrapping its widest columns, or shown as
+// vertical records when even that does not fit; .expanded on shows every
+// result as vertical records.
 void renderColumnar(ShellContext* p, sqlite3_stmt* pStmt);
+// Chooses column widths that sum to at most nBudget: the widest columns are
+// narrowed first, to a common cap, none below its floor nor above its natural
+// width; what the cap leaves over widens the narrowed columns from the left.
+// False (aFit untouched) when even the floors do not fit.
+bool fitColumnWidths(std::span<const int> aNatural, std::span<const int> aFloor, int nBudget,
+                     std::span<int> aFit);
 // The first display line of zText, at most |w| columns (w = 0: no limit),
 // tabs expanded; *pzRest receives the start of the rest or null.  The result
 // is released with free; null for a null text.

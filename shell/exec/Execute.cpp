@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "shell/core/Redirect.h"
 #include "shell/core/ShellContext.h"
 #include "shell/exec/Columnar.h"
 #include "shell/exec/Expert.h"
@@ -204,6 +205,7 @@ int runStatements(ShellContext* p, const char* zSql, char** pzErrMsg) {
 
 int runPrepared(ShellContext* p, sqlite3_stmt* pStmt) {
   if (isColumnarMode(p->eModeNow)) {
+    p->nFitWidth = terminalOutputWidth(p);
     renderColumnar(p, pStmt);
     return SQLITE_OK;
   }
