@@ -60,7 +60,7 @@ const char* const zRename =
 
 const char* const zColumnList =
     "SELECT '('||x'0a' || group_concat("
-    "  cname||' '||ctype,"
+    "  cname||iif(ctype='','',' '||ctype),"
     "  ','||iif((cpos-1)%4>0, ' ', x'0a'||' ')) ||')' AS ColsSpec"
     " FROM ("
     " SELECT cpos, ctype, printf('\"%w\"',printf('%!.*s%s', nlen-chop,name,suff)) AS cname"

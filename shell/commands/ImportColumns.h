@@ -14,7 +14,8 @@
 char* importColumnNames(const char* zName, sqlite3** pDb, char** pzRenamed);
 
 // Declares the first nType recorded columns with the types azType (the
-// column list gives TEXT otherwise).  Call between the names and the results.
+// column list gives TEXT otherwise); an empty type declares none.  Call between the names and the
+// results.
 void importColumnTypes(sqlite3* db, const char* const* azType, int nType);
 
 // Column 0 of the first row of zSql as an int; 0 without a row or when the

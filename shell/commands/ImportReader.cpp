@@ -303,3 +303,11 @@ bool copyImportInput(ImportReader* p, FILE* pTo) {
   }
   return nInterrupts == 0 && std::fflush(pTo) == 0;
 }
+
+bool importRefill(ImportReader* p) {
+  return refill(p);
+}
+
+void appendImportBytes(ImportReader* p, const unsigned char* z, size_t n) {
+  appendFieldBytes(p, z, n);
+}

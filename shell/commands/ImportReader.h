@@ -67,3 +67,9 @@ bool seekImportInput(ImportReader* p, long long iOffset);
 // Copies the rest of the input to pTo (Ctrl-C stops the copy).  False when
 // Ctrl-C was pressed or a write failed.
 bool copyImportInput(ImportReader* p, FILE* pTo);
+
+// Loads the next block of input into aBlock; false at the end of input.  For
+// readers of other formats, which take their bytes from the block directly.
+bool importRefill(ImportReader* p);
+// Appends n bytes to zField (cut at the field cap, marking bFieldTooLong).
+void appendImportBytes(ImportReader* p, const unsigned char* z, size_t n);

@@ -22,7 +22,10 @@ struct ImportColumnType {
 
   void add(const char* z, int n) {
     if (n == 0 || !bNumeric) return;  // a text column stays text
-    const ImportValueKind e = classifyImportValue(z, n);
+    addKind(classifyImportValue(z, n));
+  }
+  void addKind(ImportValueKind e) {
+    if (e == ImportValueKind::Empty) return;
     bSeen = true;
     if (e == ImportValueKind::Text) {
       bInteger = bNumeric = false;

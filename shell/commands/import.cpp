@@ -7,11 +7,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "shell/commands/Commands.h"
 #include "shell/commands/Dispatch.h"
 #include "shell/commands/ImportColumns.h"
+#include "shell/commands/ImportJson.h"
 #include "shell/commands/ImportReader.h"
 #include "shell/commands/ImportTypes.h"
 #include "shell/core/ArgParsers.h"
@@ -275,12 +277,13 @@ void printSummary(sqlite3* db, const ImportReader& sCtx, const char* zSchema, co
     return;
   }
   int rc;
-  StmtPtr pStmt = prepareStmt(
-      db,
-      zSchema ? "SELECT group_concat(printf('%s %s', name, type), ', ')"
-                " FROM pragma_table_info(?1, ?2)"
-              : "SELECT group_concat(printf('%s %s', name, type), ', ') FROM pragma_table_info(?1)",
-      &rc);
+  StmtPtr pStmt =
+      prepareStmt(db,
+                  zSchema ? "SELECT group_concat(iif(type='', name, name||' '||type), ', ')"
+                            " FROM pragma_table_info(?1, ?2)"
+                          : "SELECT group_concat(iif(type='', name, name||' '||type), ', ') FROM "
+                            "pragma_table_info(?1)",
+                  &rc);
   const char* zColumns = nullptr;
   if (pStmt) {
     sqlite3_bind_text(pStmt.get(), 1, zTable, -1, SQLITE_STATIC);
@@ -290,6 +293,263 @@ void printSummary(sqlite3* db, const ImportReader& sCtx, const char* zSchema, co
     }
   }
   printConsole(stderr, "%d columns created: %s\n", created.nCol, zColumns ? zColumns : "?");
+}
+
+// The values of one JSON object by column, gathered in buffers reused from
+// object to object and bound once the object is complete (texts in place).
+struct JsonRecord {
+  std::vector<int> aType;  // SQLITE_NULL for a key the object lacks
+  std::vector<sqlite3_int64> aInt;
+  std::vector<double> aReal;
+  RecordFields texts;
+
+  explicit JsonRecord(int nCol)
+      : aType(static_cast<size_t>(nCol), SQLITE_NULL),
+        aInt(static_cast<size_t>(nCol)),
+        aReal(static_cast<size_t>(nCol)),
+        texts(nCol) {}
+
+  void clear() {
+    std::fill(aType.begin(), aType.end(), SQLITE_NULL);
+    texts.n = 0;
+  }
+  void set(int i, sqlite3_value* pValue, bool bEmptyNull) {
+    const size_t k = static_cast<size_t>(i);
+    aType[k] = sqlite3_value_type(pValue);
+    if (aType[k] == SQLITE_INTEGER) {
+      aInt[k] = sqlite3_value_int64(pValue);
+    } else if (aType[k] == SQLITE_FLOAT) {
+      aReal[k] = sqlite3_value_double(pValue);
+    } else if (aType[k] != SQLITE_NULL) {
+      const char* z = reinterpret_cast<const char*>(sqlite3_value_text(pValue));
+      const int n = sqlite3_value_bytes(pValue);
+      if (z == nullptr || (n == 0 && bEmptyNull)) {
+        aType[k] = SQLITE_NULL;
+      } else {
+        aType[k] = SQLITE_TEXT;
+        texts.add(i, z, n);
+      }
+    }
+  }
+  int bind(sqlite3_stmt* pStmt) const {
+    int rc = SQLITE_OK;
+    for (size_t k = 0; k < aType.size(); k++) {
+      const int iParam = static_cast<int>(k) + 1;
+      int rcParam;
+      switch (aType[k]) {
+        case SQLITE_INTEGER:
+          rcParam = sqlite3_bind_int64(pStmt, iParam, aInt[k]);
+          break;
+        case SQLITE_FLOAT:
+          rcParam = sqlite3_bind_double(pStmt, iParam, aReal[k]);
+          break;
+        case SQLITE_TEXT:
+          rcParam = sqlite3_bind_text(pStmt, iParam, texts.z + texts.aOffset[k], texts.aLen[k],
+                                      SQLITE_STATIC);
+          break;
+        default:
+          rcParam = sqlite3_bind_null(pStmt, iParam);
+      }
+      if (rc == SQLITE_OK) rc = rcParam;
+    }
+    return rc;
+  }
+};
+
+// What a JSON value says about the declared type of its column.
+ImportValueKind jsonValueKind(sqlite3_value* pValue) {
+  switch (sqlite3_value_type(pValue)) {
+    case SQLITE_NULL:
+      return ImportValueKind::Empty;
+    case SQLITE_INTEGER:
+      return ImportValueKind::Integer;  // true and false too
+    case SQLITE_FLOAT:
+      return ImportValueKind::Real;
+    default:
+      return ImportValueKind::Text;  // a string, an array or an object
+  }
+}
+
+// The keys of a JSON import and the columns they go to.  For a new table the
+// keys in order of first appearance are its columns; for an existing one a key
+// goes to the column of its name, ignoring case.  Looking a key up allocates
+// nothing once it has been seen.
+class JsonKeys {
+ public:
+  // Columns of an existing table, by name.
+  void setTableColumns(std::vector<std::string> azColumn) {
+    azTableColumn_ = std::move(azColumn);
+    bExisting_ = true;
+  }
+  // The column of the key z (n bytes), adding it as a new column when the
+  // table is new; -1 for a key that is not a column.  *pbNew is set when the
+  // key was not seen before.
+  int find(const char* z, int n, size_t iPos, bool* pbNew) {
+    *pbNew = false;
+    if (iPos < aPosCache_.size()) {
+      // Objects mostly repeat their keys in the same order.
+      const int iCached = aPosCache_[iPos];
+      if (iCached >= 0 && azKeyOfIndex_[static_cast<size_t>(iCached)].size() == size_t(n) &&
+          std::memcmp(azKeyOfIndex_[static_cast<size_t>(iCached)].data(), z, size_t(n)) == 0) {
+        return aIndex_[static_cast<size_t>(iCached)];
+      }
+    } else {
+      aPosCache_.resize(iPos + 1, -1);
+    }
+    zBuf_.assign(z, static_cast<size_t>(n));
+    auto it = aSlot_.find(zBuf_);
+    int iSlot;
+    if (it != aSlot_.end()) {
+      iSlot = it->second;
+    } else {
+      *pbNew = true;
+      int iColumn;
+      if (bExisting_) {
+        iColumn = -1;
+        for (size_t i = 0; i < azTableColumn_.size(); i++) {
+          if (azTableColumn_[i].size() == zBuf_.size() &&
+              sqlite3_strnicmp(azTableColumn_[i].data(), zBuf_.data(), n) == 0) {
+            iColumn = static_cast<int>(i);
+            break;
+          }
+        }
+      } else {
+        iColumn = static_cast<int>(azColumnKey_.size());
+        azColumnKey_.push_back(zBuf_);
+      }
+      iSlot = static_cast<int>(azKeyOfIndex_.size());
+      azKeyOfIndex_.push_back(zBuf_);
+      aIndex_.push_back(iColumn);
+      aSlot_.emplace(zBuf_, iSlot);
+    }
+    aPosCache_[iPos] = iSlot;
+    return aIndex_[static_cast<size_t>(iSlot)];
+  }
+  // The new table's columns: its keys in order of first appearance.
+  const std::vector<std::string>& columnKeys() const { return azColumnKey_; }
+
+ private:
+  bool bExisting_ = false;
+  std::vector<std::string> azTableColumn_;
+  std::vector<std::string> azColumnKey_;
+  std::unordered_map<std::string, int> aSlot_;  // key -> slot
+  std::vector<std::string> azKeyOfIndex_;       // slot -> key
+  std::vector<int> aIndex_;                     // slot -> column or -1
+  std::vector<int> aPosCache_;                  // member position -> slot last seen there
+  std::string zBuf_;
+};
+
+// Reports a JSON element's error: the line, for an array the element, the reason.
+void reportJsonError(const ImportReader& sCtx, const ImportJsonState& js, const char* zError) {
+  if (js.bBetween && js.iElement > 0) {
+    printConsole(stderr, "%s:%d: after element %d: %s\n", sCtx.zSourceName, js.iStartLine,
+                 js.iElement, zError);
+  } else if (js.eFormat == 1 && !js.bBetween) {
+    printConsole(stderr, "%s:%d: element %d: %s\n", sCtx.zSourceName, js.iStartLine, js.iElement,
+                 zError);
+  } else {
+    printConsole(stderr, "%s:%d: %s\n", sCtx.zSourceName, js.iStartLine, zError);
+  }
+}
+
+// The members of a JSON object, parsed by the engine.
+const char* const zJsonMembers = "SELECT key, value FROM json_each(?1)";
+
+// Reads every element once, quietly, collecting the keys in order of first
+// appearance (and with bDetectTypes the kinds of their values), then goes
+// back to the start.  False when the input cannot be read again.
+bool scanJsonKeys(sqlite3* db, ImportReader* pCtx, JsonKeys* pKeys, bool bDetectTypes,
+                  std::vector<ImportColumnType>* paType) {
+  const long long iOffset = importInputOffset(pCtx);
+  const int iLine = pCtx->iLine;
+  if (iOffset < 0) return false;
+  int rc;
+  StmtPtr pEach = prepareStmt(db, zJsonMembers, &rc);
+  if (!pEach) return false;
+  ImportJsonState js;
+  // The kind of each column's value in the object at hand: of a repeated key
+  // only the last value is stored, so only it decides.
+  std::vector<ImportValueKind> aKind;
+  std::vector<int> aTouched;
+  for (;;) {
+    const char* zError = nullptr;
+    const JsonElementResult e = readJsonElement(pCtx, &js, &zError);
+    if (e == JsonElementResult::End || js.bFatal) break;
+    if (e != JsonElementResult::Element || js.cFirst != '{') continue;
+    sqlite3_bind_text(pEach.get(), 1, pCtx->zField, pCtx->nField, SQLITE_STATIC);
+    size_t iPos = 0;
+    aTouched.clear();
+    int rcEach;
+    while ((rcEach = sqlite3_step(pEach.get())) == SQLITE_ROW) {
+      bool bNew;
+      const char* zKey = reinterpret_cast<const char*>(sqlite3_column_text(pEach.get(), 0));
+      const int iCol =
+          pKeys->find(zKey ? zKey : "", sqlite3_column_bytes(pEach.get(), 0), iPos++, &bNew);
+      if (bDetectTypes) {
+        const size_t k = static_cast<size_t>(iCol);
+        if (k >= aKind.size()) aKind.resize(k + 1, ImportValueKind::Empty);
+        aKind[k] = jsonValueKind(sqlite3_column_value(pEach.get(), 1));
+        aTouched.push_back(iCol);
+      }
+    }
+    sqlite3_reset(pEach.get());
+    if (rcEach != SQLITE_DONE) continue;  // a malformed object is not stored
+    if (paType->size() < aKind.size()) paType->resize(aKind.size());
+    for (const int iCol : aTouched) {
+      (*paType)[static_cast<size_t>(iCol)].addKind(aKind[static_cast<size_t>(iCol)]);
+    }
+  }
+  pCtx->iLine = iLine;
+  return nInterrupts > 0 || seekImportInput(pCtx, iOffset);
+}
+
+// Creates the table of a JSON import: a column per key, in order of first
+// appearance, declared with the kinds of its values (bDetectTypes) or with no
+// type, so that each value keeps the type JSON gave it.
+bool createTableFromJson(ShellContext* p, ImportReader* pCtx, const char* zFullTabName,
+                         int nVerbose, bool bDetectTypes, JsonKeys* pKeys,
+                         CreatedColumns* pCreated) {
+  std::vector<ImportColumnType> aType;
+  if (!scanJsonKeys(p->db, pCtx, pKeys, bDetectTypes, &aType)) {
+    printConsole(stderr, "%s: cannot read the input a second time\n", pCtx->zSourceName);
+    return false;
+  }
+  const auto& azKey = pKeys->columnKeys();
+  if (azKey.empty()) {
+    printConsole(stderr, "%s: no object with a key to make a column of\n", pCtx->zSourceName);
+    return false;
+  }
+  const int nMaxNames = sqlite3_limit(p->db, SQLITE_LIMIT_COLUMN, -1);
+  if (static_cast<int>(azKey.size()) > nMaxNames) {
+    printConsole(stderr, "%s: %d keys are more columns than a table can have (%d)\n",
+                 pCtx->zSourceName, static_cast<int>(azKey.size()), nMaxNames);
+    return false;
+  }
+  sqlite3* dbCols = nullptr;
+  for (const auto& zKey : azKey) importColumnNames(zKey.c_str(), &dbCols, nullptr);
+  aType.resize(azKey.size());
+  pCreated->azType.clear();
+  for (const auto& t : aType) pCreated->azType.push_back(bDetectTypes ? t.declared() : "");
+  importColumnTypes(dbCols, pCreated->azType.data(), static_cast<int>(aType.size()));
+  pCreated->nCol = static_cast<int>(azKey.size());
+  char* zRenames = nullptr;
+  char* zColDefs = importColumnNames(nullptr, &dbCols, &zRenames);
+  if (zRenames) {
+    const bool bInteractive = bStdinIsTty && p->pIn == nullptr;
+    printConsole(bInteractive ? p->pOut : stderr,
+                 "Columns renamed during .import %s due to duplicates:\n%s\n", pCtx->zSourceName,
+                 zRenames);
+    sqlite3_free(zRenames);
+  }
+  if (zColDefs == nullptr) exitOutOfMemory();
+  SqlitePtr zCreate(sqlite3_mprintf("CREATE TABLE %s%z\n", zFullTabName, zColDefs));
+  if (!zCreate) exitOutOfMemory();
+  if (nVerbose >= 1) printConsole(p->pOut, "%s\n", zCreate.get());
+  if (sqlite3_exec(p->db, zCreate.get(), nullptr, nullptr, nullptr) != SQLITE_OK) {
+    printConsole(stderr, "%s failed:\n%s\n", zCreate.get(), sqlite3_errmsg(p->db));
+    return false;
+  }
+  return true;
 }
 
 // Whether the import's target table is missing, so that the import creates it.
@@ -358,6 +618,7 @@ int doImport(ShellContext* p, int nArg, char** azArg) {
   bool bUseMode = true;
   bool bDetectTypes = false;
   bool bEmptyNull = false;
+  bool bJson = false;
   ImportFieldReader xRead = readCsvField;
 
   for (int i = 1; i < nArg; i++) {
@@ -382,15 +643,20 @@ int doImport(ShellContext* p, int nArg, char** azArg) {
       sCtx.iRowSep = zRecordSeparator[0];
       xRead = readAsciiField;
       bUseMode = false;
+      bJson = false;
     } else if (std::strcmp(z, "-detect-types") == 0) {
       bDetectTypes = true;
     } else if (std::strcmp(z, "-empty-null") == 0) {
       bEmptyNull = true;
+    } else if (std::strcmp(z, "-json") == 0) {
+      bJson = true;
+      bUseMode = false;
     } else if (std::strcmp(z, "-csv") == 0) {
       sCtx.iColSep = ',';
       sCtx.iRowSep = '\n';
       xRead = readCsvField;
       bUseMode = false;
+      bJson = false;
     } else {
       return usageError(p, "ERROR: unknown option: \"%s\".  Usage:\n", z);
     }
@@ -414,17 +680,18 @@ int doImport(ShellContext* p, int nArg, char** azArg) {
   sCtx.nMaxField = sqlite3_limit(db, SQLITE_LIMIT_LENGTH, -1);
   // Detecting types reads the input twice: only when the table is to be made.
   const bool bDetectTypesAsked = bDetectTypes;
-  if (bDetectTypes) bDetectTypes = tableIsMissing(db, zSchema, zTable);
+  const bool bNewTable = (bDetectTypes || bJson) && tableIsMissing(db, zSchema, zTable);
+  bDetectTypes = bDetectTypes && bNewTable;
   if (!openImportInput(&sCtx, zFile)) return 1;
   // The command's exit status, or a failure to read its output.
   bool bInputOk = true;
-  if (struct stat st;
-      bDetectTypes && (fstat(fileno(sCtx.pInput), &st) != 0 || !S_ISREG(st.st_mode) ||
+  if (struct stat st; (bDetectTypes || (bJson && bNewTable)) &&
+                      (fstat(fileno(sCtx.pInput), &st) != 0 || !S_ISREG(st.st_mode) ||
                        lseek(fileno(sCtx.pInput), 0, SEEK_CUR) < 0)) {
     if (!keepInputInTemporaryFile(&sCtx, zFile, &bInputOk)) return 1;
   }
 
-  if (nVerbose >= 2 || (nVerbose >= 1 && bUseMode)) {
+  if (!bJson && (nVerbose >= 2 || (nVerbose >= 1 && bUseMode))) {
     char zSep[2];
     zSep[1] = 0;
     printRaw(p->pOut, "Column separator ");
@@ -441,10 +708,17 @@ int doImport(ShellContext* p, int nArg, char** azArg) {
   if (sCtx.zField == nullptr) closeAndExitOutOfMemory(&sCtx);
   sCtx.nFieldAlloc = 200;
 
+  ImportJsonState js;
   for (int i = 0; i < nSkip && sCtx.iTerm != -1; i++) {
+    if (bJson) {
+      const char* zError;
+      if (readJsonElement(&sCtx, &js, &zError) == JsonElementResult::End || js.bFatal) break;
+      continue;
+    }
     while (xRead(&sCtx) && sCtx.iTerm == sCtx.iColSep) {
     }
   }
+  JsonKeys keys;
 
   SqlitePtr zFullTabName(zSchema ? sqlite3_mprintf("\"%w\".\"%w\"", zSchema, zTable)
                                  : sqlite3_mprintf("\"%w\"", zTable));
@@ -456,8 +730,14 @@ int doImport(ShellContext* p, int nArg, char** azArg) {
   StmtPtr pStmt = prepareStmt(db, zSql.get(), &rc);
   if (rc != SQLITE_OK && sqlite3_strglob("no such table: *", sqlite3_errmsg(db)) == 0) {
     pStmt.reset();
-    if (!createTableFromHeader(p, &sCtx, xRead, zFile, zFullTabName.get(), nVerbose, bDetectTypes,
+    if (bJson) {
+      // The elements skipped stay skipped: the keys are read from where they end.
+      if (!createTableFromJson(p, &sCtx, zFullTabName.get(), nVerbose, bDetectTypes, &keys,
                                &created)) {
+        return 1;
+      }
+    } else if (!createTableFromHeader(p, &sCtx, xRead, zFile, zFullTabName.get(), nVerbose,
+                                      bDetectTypes, &created)) {
       return 1;
     }
     pStmt = prepareStmt(db, zSql.get(), &rc);
@@ -468,6 +748,11 @@ int doImport(ShellContext* p, int nArg, char** azArg) {
     return 1;
   }
   const int nCol = sqlite3_column_count(pStmt.get());
+  if (bJson && created.nCol == 0) {
+    std::vector<std::string> azColumn;
+    for (int i = 0; i < nCol; i++) azColumn.emplace_back(sqlite3_column_name(pStmt.get(), i));
+    keys.setTableColumns(std::move(azColumn));
+  }
   pStmt.reset();
 
   {
@@ -518,6 +803,81 @@ int doImport(ShellContext* p, int nArg, char** azArg) {
   TerminalProgress progress(nInputSize > 0 ? "bytes" : "rows");
   int nShortRows = 0;  // records filled with NULL
   int nLongRows = 0;   // records cut to the table's width
+  if (bJson) {
+    JsonRecord values(nCol);
+    StmtPtr pEach = prepareStmt(db, zJsonMembers, &rc);
+    if (!pEach) {
+      printConsole(stderr, "Error: %s\n", sqlite3_errmsg(db));
+      sCtx.nRowErrors++;
+      js.bDone = true;
+    }
+    while (!js.bDone && !bRolledBack) {
+      if (progress.isDue()) {
+        if (nInputSize > 0) {
+          const long nRead = std::ftell(sCtx.pInput);
+          const sqlite3_int64 nUnread = static_cast<sqlite3_int64>(sCtx.nBlock - sCtx.iBlock);
+          progress.update(nRead > nUnread ? nRead - nUnread : 0, nInputSize);
+        } else {
+          progress.update(sCtx.nRowsAdded, 0);
+        }
+      }
+      const char* zError = nullptr;
+      const JsonElementResult e = readJsonElement(&sCtx, &js, &zError);
+      if (e == JsonElementResult::End || nInterrupts) break;
+      if (e == JsonElementResult::Element && js.cFirst != '{') zError = "not an object";
+      values.clear();
+      if (zError == nullptr) {
+        sqlite3_bind_text(pEach.get(), 1, sCtx.zField, sCtx.nField, SQLITE_STATIC);
+        size_t iPos = 0;
+        int rcEach;
+        while ((rcEach = sqlite3_step(pEach.get())) == SQLITE_ROW) {
+          bool bNew;
+          const char* zKey = reinterpret_cast<const char*>(sqlite3_column_text(pEach.get(), 0));
+          const int nKey = sqlite3_column_bytes(pEach.get(), 0);
+          const int iCol = keys.find(zKey ? zKey : "", nKey, iPos++, &bNew);
+          if (iCol >= 0 && iCol < nCol) {
+            values.set(iCol, sqlite3_column_value(pEach.get(), 1), bEmptyNull);
+          } else if (bNew) {
+            progress.finish();
+            printConsole(stderr, "%s:%d: key \"%.*s\" is not a column of the table - ignored\n",
+                         sCtx.zSourceName, js.iStartLine, nKey, zKey ? zKey : "");
+          }
+        }
+        if (rcEach != SQLITE_DONE) zError = sqlite3_errmsg(db);
+        sqlite3_reset(pEach.get());
+      }
+      if (zError != nullptr) {
+        progress.finish();
+        reportJsonError(sCtx, js, zError);
+        sCtx.nRowErrors++;
+        continue;
+      }
+      const char* zInsertError = nullptr;
+      const int rcBind = values.bind(pInsert);
+      if (rcBind != SQLITE_OK) {
+        zInsertError = sqlite3_errstr(rcBind);
+      } else {
+        sqlite3_step(pInsert);
+        if (sqlite3_reset(pInsert) != SQLITE_OK) zInsertError = sqlite3_errmsg(db);
+      }
+      if (zInsertError) {
+        progress.finish();
+        printConsole(stderr, "%s:%d: INSERT failed: %s\n", sCtx.zSourceName, js.iStartLine,
+                     zInsertError);
+        sCtx.nRowErrors++;
+        if (sqlite3_get_autocommit(db) != 0) {
+          printConsole(stderr,
+                       "%s:%d: import stopped: the transaction was rolled back, "
+                       "so the %d rows before this line are not in the table\n",
+                       sCtx.zSourceName, js.iStartLine, sCtx.nRowsAdded);
+          bRolledBack = true;
+        }
+      } else {
+        sCtx.nRowsAdded++;
+      }
+    }
+    sCtx.iTerm = -1;
+  }
   while (sCtx.iTerm != -1 && !bRolledBack) {
     if (progress.isDue()) {
       if (nInputSize > 0) {
@@ -636,7 +996,7 @@ int doImport(ShellContext* p, int nArg, char** azArg) {
   // together with an option that already changes what the import does (-v alone
   // prints what it always has).
   const bool bAtTerminal = bStdinIsTty && p->pIn == nullptr && isatty(fileno(stderr));
-  if (bAtTerminal || (nVerbose >= 1 && (bDetectTypesAsked || bEmptyNull))) {
+  if (bAtTerminal || (nVerbose >= 1 && (bDetectTypesAsked || bEmptyNull || bJson))) {
     std::fflush(p->pOut);
     printSummary(db, sCtx, zSchema, zTable, created, nShortRows, nLongRows);
   }

@@ -1,13 +1,18 @@
-// libFuzzer target for the .import field readers and the column-name
-// collector.  The first input byte picks the reader and the separators, the
-// second an optional cap on the field length and whether the collector runs
-// (it is slow: a scratch database per input); the rest is the input text.
+// libFuzzer target for the .import field readers, the JSON element reader and
+// the column-name collector.  The first input byte picks the reader and the
+// separators, the second an optional cap on the field length, whether the
+// collector runs (it is slow: a scratch database per input) and whether the
+// input is read as JSON; the rest is the input text.
 //
 // Checked on every input: both readers end; every field is zero-terminated,
 // within the cap, and ends at a separator or the end of input; line numbers
 // only count row separators; reading through a stream in blocks gives exactly
 // what reading from memory gives; the first record's names always make a
-// table the engine accepts.
+// table the engine accepts.  Read as JSON: reading ends; every element is
+// zero-terminated UTF-8 within the cap; an array's errors end it only when
+// they say so; reading from a stream gives what reading from memory gives;
+// the engine's JSON parser takes or refuses every element without failing
+// otherwise.
 #include <sqlite3.h>
 
 #include <cstdarg>
@@ -19,6 +24,7 @@
 #include <vector>
 
 #include "shell/commands/ImportColumns.h"
+#include "shell/commands/ImportJson.h"
 #include "shell/commands/ImportReader.h"
 #include "shell/core/Output.h"
 
@@ -100,10 +106,95 @@ void checkCollector(const std::vector<Field>& fields, int cSep) {
   sqlite3_free(zRenamed);
 }
 
+struct Element {
+  std::string text;
+  int iElement;
+  int iStartLine;
+  const char* zError;
+};
+
+std::vector<Element> readAllJson(ImportReader* r, size_t nInput) {
+  std::vector<Element> elements;
+  ImportJsonState s;
+  for (;;) {
+    const char* zError = nullptr;
+    const JsonElementResult e = readJsonElement(r, &s, &zError);
+    if (e == JsonElementResult::End) break;
+    if ((e == JsonElementResult::Error) != (zError != nullptr)) fail("json: error without reason");
+    if (e == JsonElementResult::Element) {
+      if (r->zField[r->nField] != 0) fail("json: element not terminated");
+      if (r->nField > (r->nMaxField ? r->nMaxField : nImportMaxField)) fail("json: beyond the cap");
+      if (!isValidUtf8(reinterpret_cast<const unsigned char*>(r->zField),
+                       static_cast<size_t>(r->nField))) {
+        fail("json: element not UTF-8");
+      }
+    }
+    elements.push_back({e == JsonElementResult::Element
+                            ? std::string(r->zField, static_cast<size_t>(r->nField))
+                            : std::string(),
+                        s.iElement, s.iStartLine, zError});
+    if (elements.size() > nInput + 1) fail("json: more elements than bytes");
+    if (s.bFatal) {
+      if (readJsonElement(r, &s, &zError) != JsonElementResult::End)
+        fail("json: read past the end");
+      break;
+    }
+  }
+  return elements;
+}
+
+void checkJson(const uint8_t* z, size_t n, int nMax, int nBlock) {
+  ImportReader r;
+  initReader(&r, 0, 0, nMax);
+  setImportMemoryInput(&r, z, n);
+  const std::vector<Element> fromMemory = readAllJson(&r, n);
+  closeImportReader(&r);
+  if (n > 0) {
+    FILE* f = fmemopen(const_cast<uint8_t*>(z), n, "rb");
+    if (f) {
+      initReader(&r, 0, 0, nMax, nBlock);
+      r.pInput = f;
+      r.xCloseInput = std::fclose;
+      const std::vector<Element> fromStream = readAllJson(&r, n);
+      closeImportReader(&r);
+      if (fromStream.size() != fromMemory.size()) fail("json: stream and memory differ");
+      for (size_t i = 0; i < fromStream.size(); i++) {
+        const Element& a = fromStream[i];
+        const Element& b = fromMemory[i];
+        if (a.text != b.text || a.iElement != b.iElement || a.iStartLine != b.iStartLine ||
+            (a.zError == nullptr) != (b.zError == nullptr) ||
+            (a.zError && std::strcmp(a.zError, b.zError) != 0)) {
+          fail("json: stream and memory differ");
+        }
+      }
+    }
+  }
+  static sqlite3* db = nullptr;
+  static sqlite3_stmt* pEach = nullptr;
+  if (db == nullptr) {
+    sqlite3_open(":memory:", &db);
+    sqlite3_prepare_v2(db, "SELECT key, value FROM json_each(?1)", -1, &pEach, nullptr);
+  }
+  for (const auto& e : fromMemory) {
+    if (e.zError || e.text.empty() || e.text[0] != '{') continue;
+    sqlite3_bind_text(pEach, 1, e.text.data(), static_cast<int>(e.text.size()), SQLITE_STATIC);
+    int rc;
+    while ((rc = sqlite3_step(pEach)) == SQLITE_ROW) {
+    }
+    sqlite3_reset(pEach);
+    if (rc != SQLITE_DONE && rc != SQLITE_ERROR) fail("json: the engine failed");
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* aData, size_t nData) {
   if (nData < 2) return 0;
+  if (aData[1] & 0x20) {
+    checkJson(aData + 2, nData - 2, (aData[1] & 0x80) ? (aData[1] & 0x1F) : 0,
+              1 + ((aData[0] >> 3) & 15));
+    return 0;
+  }
   static const int aSep[][2] = {{',', '\n'}, {0x1F, 0x1E}, {'|', '\n'}, {',', '\r'},
                                 {'"', '\n'}, {'\t', '"'},  {',', ','},  {0, '\n'}};
   const unsigned mode = aData[0];

@@ -14,9 +14,9 @@ mkdir -p "$OUT/bin"
 SQLITE_FLAGS=-lsqlite3  # Debian's libsqlite3-dev: header and library in the default paths
 FLAGS="-std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined -I."
 
-# fuzz_import: the field readers and the column-name collector.
+# fuzz_import: the field readers, the JSON element reader and the column-name collector.
 clang++ $FLAGS -o "$OUT/bin/fuzz_import" tests/fuzz/fuzz_import.cpp \
-  shell/commands/ImportReader.cpp shell/commands/ImportColumns.cpp \
+  shell/commands/ImportReader.cpp shell/commands/ImportColumns.cpp shell/commands/ImportJson.cpp \
   shell/core/ShellContext.cpp shell/core/ArgParsers.cpp $SQLITE_FLAGS
 
 # fuzz_decimal: every decimal function and the collations on arbitrary text.
