@@ -15,6 +15,7 @@
 #include "shell/commands/Dispatch.h"
 #include "shell/core/ArgParsers.h"
 #include "shell/core/OpenDatabase.h"
+#include "shell/core/Pager.h"
 #include "shell/core/Platform.h"
 #include "shell/core/Redirect.h"
 #include "shell/core/ShellContext.h"
@@ -510,7 +511,9 @@ int processInput(ShellContext* p) {
       echoInput(p, zLine);
       if (zLine[0] == '.') {
         if (bEditing) lineEditorRemember(zLine);
+        if (bAtKeyboard) beginPagedOutput(p);
         int rc = runDotCommand(zLine, p);
+        if (bAtKeyboard) endPagedOutput(p);
         if (rc == 2) break;
         if (rc != 0) nErrCount++;
       }
@@ -546,7 +549,9 @@ int processInput(ShellContext* p) {
       } else {
         echoInput(p, zSql);
         if (bEditing) lineEditorRemember(zSql);
+        if (bAtKeyboard) beginPagedOutput(p);
         nErrCount += runSqlChunk(p, zSql, p->pIn, iStartLine);
+        if (bAtKeyboard) endPagedOutput(p);
       }
       nSql = 0;
       if (p->nOnceCount != 0) {

@@ -1,6 +1,8 @@
 // Handlers of the dot-commands, one group per source file.
 #pragma once
 
+#include <string>
+
 struct ShellContext;
 
 // help (Dispatch.cpp)
@@ -30,6 +32,9 @@ enum class ExpandedMode : unsigned char;
 int doExpanded(ShellContext* p, int nArg, char** azArg);
 // "auto", "on" or "off", as .expanded and .show name the setting.
 const char* expandedModeName(ExpandedMode eMode);
+int doPager(ShellContext* p, int nArg, char** azArg);
+// The pager policy and the command it runs, as .pager and .show print them.
+std::string pagerSetting(const ShellContext* p);
 
 // output redirection: .output, .once, .excel (output.cpp)
 int doOutput(ShellContext* p, int nArg, char** azArg);

@@ -97,6 +97,7 @@ const DotCommandRow dispatchOrder[] = {
 // still selects it.
 const DotCommandRow terminalOrder[] = {
     {"expanded", 4, P, doExpanded},
+    {"pager", 3, P, doPager},
 };
 
 bool rowAccepts(const DotCommandRow& row, const char* zWord, int n) {

@@ -56,5 +56,5 @@ inline constexpr int nHelpLines = 175;
 extern const char* const helpLines[nHelpLines];
 // The entries of the commands that only matter at a terminal; .help shows
 // them after the others when its output goes to the terminal.
-inline constexpr int nTerminalHelpLines = 4;
+inline constexpr int nTerminalHelpLines = 9;
 extern const char* const terminalHelpLines[nTerminalHelpLines];

@@ -188,5 +188,10 @@ const char* const terminalHelpLines[nTerminalHelpLines] = {
     "     auto                  Fit tables to the window, else records (default)",
     "     on                    Every aligned result as records",
     "     off                   Tables as they are, whatever the window",
+    ".pager ?off|on|always|CMD?  Page output taller than the window",
+    "     off                   Never page",
+    "     on                    Page output taller than the window (default)",
+    "     always                Page all output at the terminal",
+    "     CMD                   Run CMD as the pager (default: $SQLSH_PAGER, $PAGER, less)",
 };
 // clang-format on

@@ -291,8 +291,10 @@ int doShow(ShellContext* p, int nArg, char**) {
   const char* zFile = p->pConn && p->pConn->zFilename ? p->pConn->zFilename : "";
   printConsole(out, "%12.12s: %s\n", "filename", zFile);
   // The settings of the terminal's commands, only where they matter.
-  if (isTerminalOutput(p))
+  if (isTerminalOutput(p)) {
     printRaw(out, "%12.12s: %s\n", "expanded", expandedModeName(p->eExpanded));
+    printConsole(out, "%12.12s: %s\n", "pager", pagerSetting(p).c_str());
+  }
   return 0;
 }
 

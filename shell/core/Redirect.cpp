@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "shell/core/Output.h"
+#include "shell/core/Pager.h"
 #include "shell/core/Platform.h"
 #include "shell/core/ShellContext.h"
 
@@ -190,7 +191,8 @@ FILE* openInputFile(const char* zName) {
 }
 
 bool isTerminalOutput(const ShellContext* p) {
-  return bStdinIsTty && p->pIn == nullptr && p->pOut == stdout && p->zOutName[0] == 0 &&
+  const bool bToTerminal = p->pOut == stdout || (p->pOut != nullptr && p->pOut == pagedStream());
+  return bStdinIsTty && p->pIn == nullptr && bToTerminal && p->zOutName[0] == 0 &&
          isTerminal(STDOUT_FILENO);
 }
 

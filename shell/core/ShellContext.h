@@ -194,6 +194,8 @@ struct ShellContext {
   // The display columns an aligned result may take, or 0 when it is not
   // fitted (the output is not a terminal seen by someone at the keyboard).
   int nFitWidth;
+  unsigned char ePagerMode;          // PagerMode (Pager.h): 0 on, 1 off, 2 always
+  char zPagerCommand[nOutNameSize];  // the pager set with .pager COMMAND, or ""
 };
 
 // ---------------------------------------------------------------------------

@@ -62,7 +62,9 @@ class WindowTerminal : public testing::Test {
  protected:
   void SetUp() override {
     if (shellPath().empty()) GTEST_SKIP() << "sqlsh not built";
-    session = std::make_unique<PtySession>(std::vector<std::string>{":memory:"}, home.path());
+    // Results here are read from the terminal itself: no pager.
+    session = std::make_unique<PtySession>(std::vector<std::string>{":memory:"}, home.path(),
+                                           EnvSettings{{"SQLSH_PAGER", ""}});
     ASSERT_TRUE(session->started());
     session->readUntil("sqlite> ", 20s);
   }
