@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "bench/BenchCommon.h"
+#include "BenchCommon.h"
 
 namespace {
 
