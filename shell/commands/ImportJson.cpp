@@ -242,9 +242,13 @@ JsonElementResult readJsonElement(ImportReader* p, ImportJsonState* s, const cha
   if (s->bDone || nInterrupts) return JsonElementResult::End;
   if (s->eFormat == 0) {
     // A byte-order mark is not part of the document.
-    if (peekByte(p) == 0xEF && p->nBlock - p->iBlock >= 3 &&
-        std::memcmp(p->aBlock + p->iBlock, "\xEF\xBB\xBF", 3) == 0) {
-      p->iBlock += 3;
+    // The bytes of a partial one cannot begin UTF-8 text.
+    if (peekByte(p) == 0xEF) {
+      p->iBlock++;
+      if (nextByte(p) != 0xBB || nextByte(p) != 0xBF) {
+        s->eFormat = 2;
+        return fatal(p, s, pzError, "invalid UTF-8");
+      }
     }
     const int c = skipSpace(p);
     if (c == '[') {
