@@ -16,6 +16,7 @@
 #include "shell/commands/ImportTypes.h"
 #include "shell/core/ShellContext.h"
 #include "tests/unit/import_fixture.h"
+#include "tests/unit/pty_session.h"
 
 namespace import_types_test {
 
@@ -146,3 +147,40 @@ TEST_F(ImportTypes, ExistingTablesKeepTheirTypesAndEmptyFieldsCanBeNull) {
 }
 
 }  // namespace import_types_test
+
+
+namespace import_types_terminal_test {
+
+using namespace ptytest;
+
+// At the console every import ends with its account on standard error, after
+// the messages it always gives; a script's imports print none (tested above).
+TEST(ImportAtTheTerminal, EndsWithTheAccountOfTheImport) {
+  REQUIRE_SHELL();
+  TempDir home;
+  {
+    FILE* f = std::fopen((home.path() + "/d.csv").c_str(), "wb");
+    std::fputs("n,code\n1,007\n2\n", f);
+    std::fclose(f);
+  }
+  PtySession s({":memory:"}, home.path());
+  ASSERT_TRUE(s.started());
+  s.readUntil("sqlite> ");
+  s.send(".import --csv --detect-types d.csv t\n");
+  const std::string out = stripCarriageReturns(s.readUntil("sqlite> "));
+  EXPECT_NE(out.find("d.csv:3: expected 2 columns but found 1 - filling the rest with NULL\n"
+                     "d.csv: 2 rows added, 0 rejected, 1 short (filled with NULL), 0 long "
+                     "(extras ignored); 2 columns created: n INTEGER, code TEXT\n"),
+            std::string::npos)
+      << out;
+  s.send(".import --csv d.csv t\n");
+  const std::string again = stripCarriageReturns(s.readUntil("sqlite> "));
+  EXPECT_NE(again.find("d.csv: 3 rows added, 0 rejected, 1 short (filled with NULL), 0 long "
+                       "(extras ignored); no columns created\n"),
+            std::string::npos)
+      << again;
+  s.send(".quit\n");
+  EXPECT_EQ(s.waitExit(), 0);
+}
+
+}  // namespace import_types_terminal_test
