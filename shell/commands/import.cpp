@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -455,16 +456,36 @@ void reportJsonError(const ImportReader& sCtx, const ImportJsonState& js, const 
 // The members of a JSON object, parsed by the engine.
 const char* const zJsonMembers = "SELECT key, value FROM json_each(?1)";
 
+// A private in-memory connection that parses the JSON elements: on the
+// import's own connection every parse would begin and end a read of the
+// database file (its locks and checks), which costs more than the parse.
+struct JsonParser {
+  sqlite3* db = nullptr;
+  StmtPtr pEach;
+
+  JsonParser() {
+    if (sqlite3_open(":memory:", &db) != SQLITE_OK) exitOutOfMemory();
+    int rc;
+    pEach = prepareStmt(db, zJsonMembers, &rc);
+    if (rc == SQLITE_NOMEM) exitOutOfMemory();
+  }
+  ~JsonParser() {
+    pEach.reset();
+    sqlite3_close(db);
+  }
+  JsonParser(const JsonParser&) = delete;
+  JsonParser& operator=(const JsonParser&) = delete;
+};
+
 // Reads every element once, quietly, collecting the keys in order of first
 // appearance (and with bDetectTypes the kinds of their values), then goes
 // back to the start.  False when the input cannot be read again.
-bool scanJsonKeys(sqlite3* db, ImportReader* pCtx, JsonKeys* pKeys, bool bDetectTypes,
+bool scanJsonKeys(JsonParser* pParser, ImportReader* pCtx, JsonKeys* pKeys, bool bDetectTypes,
                   std::vector<ImportColumnType>* paType) {
   const long long iOffset = importInputOffset(pCtx);
   const int iLine = pCtx->iLine;
   if (iOffset < 0) return false;
-  int rc;
-  StmtPtr pEach = prepareStmt(db, zJsonMembers, &rc);
+  StmtPtr& pEach = pParser->pEach;
   if (!pEach) return false;
   ImportJsonState js;
   // The kind of each column's value in the object at hand: of a repeated key
@@ -507,10 +528,10 @@ bool scanJsonKeys(sqlite3* db, ImportReader* pCtx, JsonKeys* pKeys, bool bDetect
 // appearance, declared with the kinds of its values (bDetectTypes) or with no
 // type, so that each value keeps the type JSON gave it.
 bool createTableFromJson(ShellContext* p, ImportReader* pCtx, const char* zFullTabName,
-                         int nVerbose, bool bDetectTypes, JsonKeys* pKeys,
+                         int nVerbose, bool bDetectTypes, JsonParser* pParser, JsonKeys* pKeys,
                          CreatedColumns* pCreated) {
   std::vector<ImportColumnType> aType;
-  if (!scanJsonKeys(p->db, pCtx, pKeys, bDetectTypes, &aType)) {
+  if (!scanJsonKeys(pParser, pCtx, pKeys, bDetectTypes, &aType)) {
     printConsole(stderr, "%s: cannot read the input a second time\n", pCtx->zSourceName);
     return false;
   }
@@ -719,6 +740,8 @@ int doImport(ShellContext* p, int nArg, char** azArg) {
     }
   }
   JsonKeys keys;
+  std::unique_ptr<JsonParser> pParser;
+  if (bJson) pParser = std::make_unique<JsonParser>();
 
   SqlitePtr zFullTabName(zSchema ? sqlite3_mprintf("\"%w\".\"%w\"", zSchema, zTable)
                                  : sqlite3_mprintf("\"%w\"", zTable));
@@ -732,8 +755,8 @@ int doImport(ShellContext* p, int nArg, char** azArg) {
     pStmt.reset();
     if (bJson) {
       // The elements skipped stay skipped: the keys are read from where they end.
-      if (!createTableFromJson(p, &sCtx, zFullTabName.get(), nVerbose, bDetectTypes, &keys,
-                               &created)) {
+      if (!createTableFromJson(p, &sCtx, zFullTabName.get(), nVerbose, bDetectTypes, pParser.get(),
+                               &keys, &created)) {
         return 1;
       }
     } else if (!createTableFromHeader(p, &sCtx, xRead, zFile, zFullTabName.get(), nVerbose,
@@ -805,9 +828,9 @@ int doImport(ShellContext* p, int nArg, char** azArg) {
   int nLongRows = 0;   // records cut to the table's width
   if (bJson) {
     JsonRecord values(nCol);
-    StmtPtr pEach = prepareStmt(db, zJsonMembers, &rc);
+    StmtPtr& pEach = pParser->pEach;
     if (!pEach) {
-      printConsole(stderr, "Error: %s\n", sqlite3_errmsg(db));
+      printConsole(stderr, "Error: %s\n", sqlite3_errmsg(pParser->db));
       sCtx.nRowErrors++;
       js.bDone = true;
     }
@@ -843,7 +866,7 @@ int doImport(ShellContext* p, int nArg, char** azArg) {
                          sCtx.zSourceName, js.iStartLine, nKey, zKey ? zKey : "");
           }
         }
-        if (rcEach != SQLITE_DONE) zError = sqlite3_errmsg(db);
+        if (rcEach != SQLITE_DONE) zError = sqlite3_errmsg(pParser->db);
         sqlite3_reset(pEach.get());
       }
       if (zError != nullptr) {
