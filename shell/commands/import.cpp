@@ -480,14 +480,13 @@ struct JsonParser {
 // Reads every element once, quietly, collecting the keys in order of first
 // appearance (and with bDetectTypes the kinds of their values), then goes
 // back to the start.  False when the input cannot be read again.
-bool scanJsonKeys(JsonParser* pParser, ImportReader* pCtx, JsonKeys* pKeys, bool bDetectTypes,
-                  std::vector<ImportColumnType>* paType) {
+bool scanJsonKeys(JsonParser* pParser, ImportReader* pCtx, ImportJsonState js, JsonKeys* pKeys,
+                  bool bDetectTypes, std::vector<ImportColumnType>* paType) {
   const long long iOffset = importInputOffset(pCtx);
   const int iLine = pCtx->iLine;
   if (iOffset < 0) return false;
   StmtPtr& pEach = pParser->pEach;
   if (!pEach) return false;
-  ImportJsonState js;
   // The kind of each column's value in the object at hand: of a repeated key
   // only the last value is stored, so only it decides.
   std::vector<ImportValueKind> aKind;
@@ -528,10 +527,10 @@ bool scanJsonKeys(JsonParser* pParser, ImportReader* pCtx, JsonKeys* pKeys, bool
 // appearance, declared with the kinds of its values (bDetectTypes) or with no
 // type, so that each value keeps the type JSON gave it.
 bool createTableFromJson(ShellContext* p, ImportReader* pCtx, const char* zFullTabName,
-                         int nVerbose, bool bDetectTypes, JsonParser* pParser, JsonKeys* pKeys,
-                         CreatedColumns* pCreated) {
+                         int nVerbose, bool bDetectTypes, JsonParser* pParser,
+                         const ImportJsonState& js, JsonKeys* pKeys, CreatedColumns* pCreated) {
   std::vector<ImportColumnType> aType;
-  if (!scanJsonKeys(pParser, pCtx, pKeys, bDetectTypes, &aType)) {
+  if (!scanJsonKeys(pParser, pCtx, js, pKeys, bDetectTypes, &aType)) {
     printConsole(stderr, "%s: cannot read the input a second time\n", pCtx->zSourceName);
     return false;
   }
@@ -756,7 +755,7 @@ int doImport(ShellContext* p, int nArg, char** azArg) {
     if (bJson) {
       // The elements skipped stay skipped: the keys are read from where they end.
       if (!createTableFromJson(p, &sCtx, zFullTabName.get(), nVerbose, bDetectTypes, pParser.get(),
-                               &keys, &created)) {
+                               js, &keys, &created)) {
         return 1;
       }
     } else if (!createTableFromHeader(p, &sCtx, xRead, zFile, zFullTabName.get(), nVerbose,

@@ -161,6 +161,13 @@ TEST_F(ImportJson, ExistingTablesCommandsAndOptions) {
   const std::vector<const char*> aPipe = {"i:6", "t:2"};
   EXPECT_EQ(cells("p", aPipe), std::vector<std::string>(aPipe.begin(), aPipe.end()));
 
+  // --skip counts the elements of an array too; the keys come from the rest.
+  const std::string zArray = writeFile("s.json", "[{\"a\":1},\n{\"b\":2},\n{\"c\":3,\"b\":4}]");
+  EXPECT_EQ(run({"--json", "--skip", "1", zArray, "s"}, &zErr), 0) << zErr;
+  EXPECT_EQ(column("s", "name"), "b|c");
+  const std::vector<const char*> aSkip = {"i:2", "N", "i:4", "i:3"};
+  EXPECT_EQ(cells("s", aSkip), std::vector<std::string>(aSkip.begin(), aSkip.end()));
+
   // An integer beyond 64 bits is a real; a repeated key keeps its last value.
   const std::string zBig = writeFile("big.json",
                                      "[{\"n\":18446744073709551616,\"n\":3.5}, "
