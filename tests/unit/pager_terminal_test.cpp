@@ -4,6 +4,7 @@
 // the statement quietly; pipes never page.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <sstream>
@@ -134,6 +135,28 @@ TEST_F(PagerTerminal, QuittingThePagerStopsAnEndlessQueryQuietly) {
   EXPECT_EQ(readFile(home.path() + "/first").rfind("1\n2\n3\n", 0), 0u);
   EXPECT_EQ(answer(*s, "SELECT 42;"), "42\n");
   finish(*s);  // status 0: the quit pager was no error
+}
+
+// While the pager runs it owns the keyboard, Ctrl-C included: the shell
+// neither ends nor reads what is typed until the pager has exited.
+TEST_F(PagerTerminal, CtrlCWhilePagingNeverEndsTheShell) {
+  const std::string zSlow = home.path() + "/slow.sh";
+  writeFile(zSlow, "#!/bin/sh\ntrap '' INT\necho start >> '" + home.path() +
+                       "/starts'\nhead -c 1 > /dev/null\nwhile [ ! -f '" + home.path() +
+                       "/go' ]; do sleep 0.05; done\ncat >> '" + home.path() + "/got'\n");
+  chmod(zSlow.c_str(), 0755);
+  auto s = start(zSlow);
+  s->send(std::string(z500Rows) + "\n");
+  for (int i = 0; i < 200 && starts() == 0; i++) usleep(50000);
+  ASSERT_EQ(starts(), 1);
+  for (int i = 0; i < 4; i++) {
+    s->send("\x03");
+    usleep(150000);  // one signal at a time, not merged into one
+  }
+  writeFile(home.path() + "/go", "");
+  s->readUntil("sqlite> ", 20s);
+  EXPECT_EQ(answer(*s, "SELECT 42;"), "42\n");
+  finish(*s);
 }
 
 TEST_F(PagerTerminal, HelpPagesAndPolicyFollowsDotPager) {

@@ -170,6 +170,14 @@ class PtySession {
     return -1;
   }
 
+  // Gives the terminal a new size, as when its window is resized.
+  void resize(unsigned short nRows, unsigned short nCols) {
+    winsize size{};
+    size.ws_row = nRows;
+    size.ws_col = nCols;
+    ioctl(master_, TIOCSWINSZ, &size);
+  }
+
   // Closes the terminal's far side, as when its window is closed or the
   // connection drops: the child's terminal hangs up.
   void hangUp() {

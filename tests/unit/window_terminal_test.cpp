@@ -137,6 +137,26 @@ TEST_F(WindowTerminal, ExpandedOffAndPipesKeepTodaysBytes) {
   EXPECT_EQ(pipedOn.zOut, "-[ RECORD 1 ]\na | 1\n");
 }
 
+TEST_F(WindowTerminal, EachResultIsFittedToTheWindowAsItIsNow) {
+  answer(*session, ".mode box");
+  auto widest = [](const std::string& z) {
+    int n = 0;
+    for (const std::string& zLine : linesOf(z)) n = std::max(n, textWidth(zLine.c_str()));
+    return n;
+  };
+  const std::string zAt80 = answer(*session, zWideQuery);
+  EXPECT_GT(widest(zAt80), 60);
+  EXPECT_LE(widest(zAt80), 80);
+  session->resize(24, 50);
+  const std::string zAt50 = answer(*session, zWideQuery);
+  EXPECT_LE(widest(zAt50), 50) << zAt50;
+  EXPECT_EQ(zAt50.find("RECORD"), std::string::npos) << zAt50;
+  session->resize(24, 30);  // the floors of four columns no longer fit
+  const std::string zAt30 = answer(*session, zWideQuery);
+  EXPECT_EQ(zAt30.rfind("-[ RECORD 1 ]", 0), 0u) << zAt30;
+  EXPECT_LE(widest(zAt30), 30) << zAt30;
+}
+
 TEST_F(WindowTerminal, ExpandedOnShowsEveryAlignedResultAsRecords) {
   answer(*session, ".mode table");
   EXPECT_EQ(answer(*session, ".expanded"), "expanded: auto\n");
