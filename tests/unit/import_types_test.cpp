@@ -148,7 +148,6 @@ TEST_F(ImportTypes, ExistingTablesKeepTheirTypesAndEmptyFieldsCanBeNull) {
 
 }  // namespace import_types_test
 
-
 namespace import_types_terminal_test {
 
 using namespace ptytest;
