@@ -44,31 +44,6 @@ bool contains(const std::string& zText, const std::string& zPart) {
   return zText.find(zPart) != std::string::npos;
 }
 
-// Runs one query on a database file and returns the first column of each row.
-std::vector<std::string> queryColumn(const std::string& zDb, const char* zSql) {
-  std::vector<std::string> aRows;
-  sqlite3* db = nullptr;
-  if (sqlite3_open(zDb.c_str(), &db) == SQLITE_OK) {
-    sqlite3_stmt* pStmt = nullptr;
-    if (sqlite3_prepare_v2(db, zSql, -1, &pStmt, nullptr) == SQLITE_OK) {
-      while (sqlite3_step(pStmt) == SQLITE_ROW) {
-        const unsigned char* z = sqlite3_column_text(pStmt, 0);
-        aRows.emplace_back(z ? reinterpret_cast<const char*>(z) : "");
-      }
-    }
-    sqlite3_finalize(pStmt);
-  }
-  sqlite3_close(db);
-  return aRows;
-}
-
-void makeDatabase(const std::string& zDb, const char* zSql) {
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open(zDb.c_str(), &db), SQLITE_OK);
-  ASSERT_EQ(sqlite3_exec(db, zSql, nullptr, nullptr, nullptr), SQLITE_OK);
-  sqlite3_close(db);
-}
-
 int fileMode(const std::string& zName) {
   struct stat st {};
   if (stat(zName.c_str(), &st) != 0) return -1;

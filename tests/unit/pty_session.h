@@ -35,6 +35,32 @@ inline std::string shellPath() {
   return fs::exists(candidate) ? candidate.string() : "";
 }
 
+// Runs one query on a database file and returns the first column of each row.
+inline std::vector<std::string> queryColumn(const std::string& zDb, const char* zSql) {
+  std::vector<std::string> aRows;
+  sqlite3* db = nullptr;
+  if (sqlite3_open(zDb.c_str(), &db) == SQLITE_OK) {
+    sqlite3_stmt* pStmt = nullptr;
+    if (sqlite3_prepare_v2(db, zSql, -1, &pStmt, nullptr) == SQLITE_OK) {
+      while (sqlite3_step(pStmt) == SQLITE_ROW) {
+        const unsigned char* z = sqlite3_column_text(pStmt, 0);
+        aRows.emplace_back(z ? reinterpret_cast<const char*>(z) : "");
+      }
+    }
+    sqlite3_finalize(pStmt);
+  }
+  sqlite3_close(db);
+  return aRows;
+}
+
+// Creates a database file with the statements of zSql.
+inline void makeDatabase(const std::string& zDb, const char* zSql) {
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(zDb.c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db, zSql, nullptr, nullptr, nullptr), SQLITE_OK);
+  sqlite3_close(db);
+}
+
 class TempDir {
  public:
   TempDir() {

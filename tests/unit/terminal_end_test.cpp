@@ -25,7 +25,9 @@ namespace terminal_end {
 
 using namespace std::chrono_literals;
 using ptytest::EnvSettings;
+using ptytest::makeDatabase;
 using ptytest::PtySession;
+using ptytest::queryColumn;
 using ptytest::shellPath;
 using ptytest::TempDir;
 using shell_process::readFile;
@@ -67,31 +69,6 @@ std::vector<std::string> fileLines(const std::string& zFile) {
   std::istringstream in(readFile(zFile));
   for (std::string zLine; std::getline(in, zLine);) aLines.push_back(zLine);
   return aLines;
-}
-
-// The rows of a one-column query on a database file.
-std::vector<std::string> queryColumn(const std::string& zDb, const char* zSql) {
-  std::vector<std::string> aRows;
-  sqlite3* db = nullptr;
-  if (sqlite3_open(zDb.c_str(), &db) == SQLITE_OK) {
-    sqlite3_stmt* pStmt = nullptr;
-    if (sqlite3_prepare_v2(db, zSql, -1, &pStmt, nullptr) == SQLITE_OK) {
-      while (sqlite3_step(pStmt) == SQLITE_ROW) {
-        const unsigned char* z = sqlite3_column_text(pStmt, 0);
-        aRows.emplace_back(z != nullptr ? reinterpret_cast<const char*>(z) : "");
-      }
-    }
-    sqlite3_finalize(pStmt);
-  }
-  sqlite3_close(db);
-  return aRows;
-}
-
-void makeDatabase(const std::string& zDb, const char* zSql) {
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open(zDb.c_str(), &db), SQLITE_OK);
-  EXPECT_EQ(sqlite3_exec(db, zSql, nullptr, nullptr, nullptr), SQLITE_OK);
-  sqlite3_close(db);
 }
 
 // The processor time the process has used, in clock ticks.
