@@ -157,6 +157,17 @@ bool scanColumnTypes(ImportReader* pCtx, ImportFieldReader xRead, int nCol,
   return nInterrupts > 0 || seekImportInput(pCtx, iOffset);
 }
 
+// Tells which columns the collector renamed (zRenames, freed here; nothing when null): on
+// standard output when the console is read interactively (the input stream is then null),
+// else on standard error.
+void reportRenamedColumns(ShellContext* p, const char* zSource, char* zRenames) {
+  if (zRenames == nullptr) return;
+  const bool bInteractive = bStdinIsTty && p->pIn == nullptr;
+  printConsole(bInteractive ? p->pOut : stderr,
+               "Columns renamed during .import %s due to duplicates:\n%s\n", zSource, zRenames);
+  sqlite3_free(zRenames);
+}
+
 // Reads the first record as column names and creates the table from them;
 // with bDetectTypes every column is declared with the type of its values.
 bool createTableFromHeader(ShellContext* p, ImportReader* pCtx, ImportFieldReader xRead,
@@ -192,14 +203,7 @@ bool createTableFromHeader(ShellContext* p, ImportReader* pCtx, ImportFieldReade
   if (pCreated->azType.empty()) pCreated->azType.assign(static_cast<size_t>(nNames), "TEXT");
   char* zRenames = nullptr;
   char* zColDefs = importColumnNames(nullptr, &dbCols, &zRenames);
-  if (zRenames) {
-    // Reading the console interactively: the input stream is then null.
-    const bool bInteractive = bStdinIsTty && p->pIn == nullptr;
-    printConsole(bInteractive ? p->pOut : stderr,
-                 "Columns renamed during .import %s due to duplicates:\n%s\n", pCtx->zSourceName,
-                 zRenames);
-    sqlite3_free(zRenames);
-  }
+  reportRenamedColumns(p, pCtx->zSourceName, zRenames);
   if (zColDefs == nullptr) {
     printConsole(stderr, "%s: empty file\n", pCtx->zSourceName);
     if (nInterrupts == 0) closeImportInput(pCtx, zFile);
@@ -554,13 +558,7 @@ bool createTableFromJson(ShellContext* p, ImportReader* pCtx, const char* zFullT
   pCreated->nCol = static_cast<int>(azKey.size());
   char* zRenames = nullptr;
   char* zColDefs = importColumnNames(nullptr, &dbCols, &zRenames);
-  if (zRenames) {
-    const bool bInteractive = bStdinIsTty && p->pIn == nullptr;
-    printConsole(bInteractive ? p->pOut : stderr,
-                 "Columns renamed during .import %s due to duplicates:\n%s\n", pCtx->zSourceName,
-                 zRenames);
-    sqlite3_free(zRenames);
-  }
+  reportRenamedColumns(p, pCtx->zSourceName, zRenames);
   if (zColDefs == nullptr) exitOutOfMemory();
   SqlitePtr zCreate(sqlite3_mprintf("CREATE TABLE %s%z\n", zFullTabName, zColDefs));
   if (!zCreate) exitOutOfMemory();

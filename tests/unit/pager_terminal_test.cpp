@@ -32,19 +32,6 @@ int countOf(const std::string& z, const std::string& zPart) {
   return n;
 }
 
-std::string answer(PtySession& s, const std::string& zLine) {
-  s.send(zLine + "\n");
-  std::string z = s.readUntil("sqlite> ", 20s);
-  const std::string zEcho = zLine + "\n";
-  if (z.compare(0, zEcho.size(), zEcho) == 0) z.erase(0, zEcho.size());
-  const std::string zPrompt = "sqlite> ";
-  if (z.size() >= zPrompt.size() &&
-      z.compare(z.size() - zPrompt.size(), zPrompt.size(), zPrompt) == 0) {
-    z.erase(z.size() - zPrompt.size());
-  }
-  return z;
-}
-
 constexpr const char* z500Rows =
     "WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c WHERE x < 500) "
     "SELECT x, 'row ' || x AS label FROM c;";

@@ -238,4 +238,19 @@ class PtySession {
     if (shellPath().empty()) GTEST_SKIP() << "sqlsh has not been built"; \
   } while (0)
 
+// Sends one line at the prompt and returns what the shell printed for it:
+// the echoed line and the next prompt are left out.
+inline std::string answer(PtySession& s, const std::string& zLine) {
+  s.send(zLine + "\n");
+  std::string z = s.readUntil("sqlite> ", 20s);
+  const std::string zEcho = zLine + "\n";
+  if (z.compare(0, zEcho.size(), zEcho) == 0) z.erase(0, zEcho.size());
+  const std::string zPrompt = "sqlite> ";
+  if (z.size() >= zPrompt.size() &&
+      z.compare(z.size() - zPrompt.size(), zPrompt.size(), zPrompt) == 0) {
+    z.erase(z.size() - zPrompt.size());
+  }
+  return z;
+}
+
 }  // namespace ptytest

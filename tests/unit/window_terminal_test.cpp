@@ -25,21 +25,6 @@ std::vector<std::string> linesOf(const std::string& z) {
   return a;
 }
 
-// Sends one line at the prompt and returns what the shell printed for it:
-// the echoed line and the next prompt are left out.
-std::string answer(PtySession& s, const std::string& zLine) {
-  s.send(zLine + "\n");
-  std::string z = s.readUntil("sqlite> ", 20s);
-  const std::string zEcho = zLine + "\n";
-  if (z.compare(0, zEcho.size(), zEcho) == 0) z.erase(0, zEcho.size());
-  const std::string zPrompt = "sqlite> ";
-  if (z.size() >= zPrompt.size() &&
-      z.compare(z.size() - zPrompt.size(), zPrompt.size(), zPrompt) == 0) {
-    z.erase(z.size() - zPrompt.size());
-  }
-  return z;
-}
-
 // Twenty columns of three rows, some text wide, some CJK and emoji.
 std::string twentyColumnQuery() {
   std::string zSql = "SELECT ";
