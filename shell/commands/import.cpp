@@ -157,6 +157,34 @@ bool scanColumnTypes(ImportReader* pCtx, ImportFieldReader xRead, int nCol,
   return nInterrupts > 0 || seekImportInput(pCtx, iOffset);
 }
 
+// Runs the bound INSERT of one record (rcBind: how its binding went) and counts it, added or
+// failed; a failure is reported with the record's line.  Returns false when the failure took
+// the whole transaction with it (a full disk, an I/O error, a trigger's RAISE(ROLLBACK)): the
+// rows before are gone, and the import must stop there.
+bool insertRecord(sqlite3* db, sqlite3_stmt* pInsert, int rcBind, ImportReader* pCtx, int iLine,
+                  TerminalProgress* pProgress) {
+  const char* zError = nullptr;
+  if (rcBind != SQLITE_OK) {
+    zError = sqlite3_errstr(rcBind);
+  } else {
+    sqlite3_step(pInsert);
+    if (sqlite3_reset(pInsert) != SQLITE_OK) zError = sqlite3_errmsg(db);
+  }
+  if (zError == nullptr) {
+    pCtx->nRowsAdded++;
+    return true;
+  }
+  pProgress->finish();
+  printConsole(stderr, "%s:%d: INSERT failed: %s\n", pCtx->zSourceName, iLine, zError);
+  pCtx->nRowErrors++;
+  if (sqlite3_get_autocommit(db) == 0) return true;
+  printConsole(stderr,
+               "%s:%d: import stopped: the transaction was rolled back, "
+               "so the %d rows before this line are not in the table\n",
+               pCtx->zSourceName, iLine, pCtx->nRowsAdded);
+  return false;
+}
+
 // Tells which columns the collector renamed (zRenames, freed here; nothing when null): on
 // standard output when the console is read interactively (the input stream is then null),
 // else on standard error.
@@ -872,28 +900,8 @@ int doImport(ShellContext* p, int nArg, char** azArg) {
         sCtx.nRowErrors++;
         continue;
       }
-      const char* zInsertError = nullptr;
-      const int rcBind = values.bind(pInsert);
-      if (rcBind != SQLITE_OK) {
-        zInsertError = sqlite3_errstr(rcBind);
-      } else {
-        sqlite3_step(pInsert);
-        if (sqlite3_reset(pInsert) != SQLITE_OK) zInsertError = sqlite3_errmsg(db);
-      }
-      if (zInsertError) {
-        progress.finish();
-        printConsole(stderr, "%s:%d: INSERT failed: %s\n", sCtx.zSourceName, js.iStartLine,
-                     zInsertError);
-        sCtx.nRowErrors++;
-        if (sqlite3_get_autocommit(db) != 0) {
-          printConsole(stderr,
-                       "%s:%d: import stopped: the transaction was rolled back, "
-                       "so the %d rows before this line are not in the table\n",
-                       sCtx.zSourceName, js.iStartLine, sCtx.nRowsAdded);
-          bRolledBack = true;
-        }
-      } else {
-        sCtx.nRowsAdded++;
+      if (!insertRecord(db, pInsert, values.bind(pInsert), &sCtx, js.iStartLine, &progress)) {
+        bRolledBack = true;
       }
     }
     sCtx.iTerm = -1;
@@ -955,30 +963,8 @@ int doImport(ShellContext* p, int nArg, char** azArg) {
       nLongRows++;
     }
     if (i >= nCol && nInterrupts == 0) {
-      const char* zError = nullptr;
       if (rcBind == SQLITE_OK) rcBind = record.bind(pInsert);
-      if (rcBind != SQLITE_OK) {
-        zError = sqlite3_errstr(rcBind);
-      } else {
-        sqlite3_step(pInsert);
-        if (sqlite3_reset(pInsert) != SQLITE_OK) zError = sqlite3_errmsg(db);
-      }
-      if (zError) {
-        progress.finish();
-        printConsole(stderr, "%s:%d: INSERT failed: %s\n", sCtx.zSourceName, iStartLine, zError);
-        sCtx.nRowErrors++;
-        if (sqlite3_get_autocommit(db) != 0) {
-          // The failure took the whole transaction with it (a full disk, an
-          // I/O error, a trigger's RAISE(ROLLBACK)).
-          printConsole(stderr,
-                       "%s:%d: import stopped: the transaction was rolled back, "
-                       "so the %d rows before this line are not in the table\n",
-                       sCtx.zSourceName, iStartLine, sCtx.nRowsAdded);
-          bRolledBack = true;
-        }
-      } else {
-        sCtx.nRowsAdded++;
-      }
+      if (!insertRecord(db, pInsert, rcBind, &sCtx, iStartLine, &progress)) bRolledBack = true;
     }
   }
 
