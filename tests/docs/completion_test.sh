@@ -6,6 +6,8 @@
 #
 #   completion_test.sh SOURCE_DIR SQLSH
 set -uo pipefail
+# A locale that every Debian system has: another that is missing makes bash warn.
+export LC_ALL=C.UTF-8
 
 root=${1:?usage: completion_test.sh SOURCE_DIR SQLSH}
 sqlsh=${2:?usage: completion_test.sh SOURCE_DIR SQLSH}

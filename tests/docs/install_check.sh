@@ -7,6 +7,10 @@
 #
 #   install_check.sh BUILD_DIR SOURCE_DIR
 set -uo pipefail
+# The same rendering whatever the caller's settings: a locale that every Debian system has
+# (another that is missing makes man warn), and none of man's own option variables.
+export LC_ALL=C.UTF-8
+unset MANOPT MANROFFOPT MANWIDTH MANSECT
 
 build=${1:?usage: install_check.sh BUILD_DIR SOURCE_DIR}
 root=${2:?usage: install_check.sh BUILD_DIR SOURCE_DIR}

@@ -5,6 +5,10 @@
 #
 #   man_check.sh SOURCE_DIR SQLSH VERSION
 set -uo pipefail
+# The same rendering whatever the caller's settings: a locale that every Debian system has
+# (another that is missing makes man warn), and none of man's own option variables.
+export LC_ALL=C.UTF-8
+unset MANOPT MANROFFOPT MANWIDTH MANSECT
 
 root=${1:?usage: man_check.sh SOURCE_DIR SQLSH VERSION}
 sqlsh=${2:?usage: man_check.sh SOURCE_DIR SQLSH VERSION}

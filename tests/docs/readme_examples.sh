@@ -11,6 +11,8 @@
 # may use the files of an earlier one), with `sqlsh` on the PATH and HOME an empty directory.
 # Every example must end with status 0 (one that shows a failure echoes its status).
 set -uo pipefail
+# A locale that every Debian system has: another that is missing makes bash warn.
+export LC_ALL=C.UTF-8
 
 readme=${1:?usage: readme_examples.sh README SQLSH}
 sqlsh=${2:?usage: readme_examples.sh README SQLSH}
