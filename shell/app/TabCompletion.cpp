@@ -1,8 +1,10 @@
 // Tab completion.  Dot-command names come from the dispatcher's own rows and
 // their argument words from the help table, so completion cannot propose what
-// the shell would refuse.  SQL words come from the `completion` table of the
-// current connection and are ranked by what the words before the cursor ask
-// for: a table after FROM, a column after WHERE, a keyword elsewhere.
+// the shell would refuse; table names, connection slots and file names come
+// where a command takes them.  In SQL, the statement reader tells what the
+// statement expects at the cursor (a table after FROM, a column of the
+// tables the statement names after WHERE, a column of the aliased table
+// after "alias.", a keyword elsewhere) and the names come from the catalog.
 #include "shell/app/TabCompletion.h"
 
 #include <dirent.h>
@@ -14,16 +16,12 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "ext/completion/Completion.h"
-#include "shell/app/InputLoop.h"
+#include "shell/app/SchemaCatalog.h"
+#include "shell/app/StatementReader.h"
 #include "shell/commands/Dispatch.h"
 #include "shell/core/ShellContext.h"
 
 namespace {
-
-bool isWordByte(char c) {
-  return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_';
-}
 
 bool isLowerWord(std::string_view z) {
   if (z.empty() || !std::islower(static_cast<unsigned char>(z[0]))) return false;
@@ -132,151 +130,207 @@ std::string quotedName(const std::string& zName) {
   return z;
 }
 
-enum class SqlContext { Anything, Table, Column, Qualified };
-
-// Words after which a table name is expected.
-constexpr std::array tableWords{"FROM", "JOIN", "INTO", "UPDATE", "TABLE", "REFERENCES"};
-// Words after which an expression (so a column) is expected.
-constexpr std::array columnWords{
-    "SELECT", "WHERE", "AND",      "OR",   "ON",   "SET",     "BY", "HAVING", "WHEN",     "THEN",
-    "ELSE",   "NOT",   "DISTINCT", "LIKE", "GLOB", "BETWEEN", "IS", "CASE",   "RETURNING"};
-
-template <size_t N>
-bool isOneOf(std::string_view zWord, const std::array<const char*, N>& aWords) {
-  for (const char* z : aWords) {
-    if (zWord.size() == std::strlen(z) && startsWithNoCase(zWord, z)) return true;
-  }
-  return false;
+void sortUnique(std::vector<std::string>& a) {
+  std::sort(a.begin(), a.end());
+  a.erase(std::unique(a.begin(), a.end()), a.end());
 }
 
-// What the text before the word asks for.
-SqlContext sqlContext(std::string_view zBefore) {
-  if (!zBefore.empty() && zBefore.back() == '.') return SqlContext::Qualified;
-  size_t i = zBefore.size();
-  while (i > 0 && std::isspace(static_cast<unsigned char>(zBefore[i - 1]))) i--;
-  if (i == 0) return SqlContext::Anything;
-  char c = zBefore[i - 1];
-  if (!isWordByte(c)) {
-    return std::strchr(",(=<>!+-*/%|", c) != nullptr ? SqlContext::Column : SqlContext::Anything;
-  }
-  size_t iEnd = i;
-  while (i > 0 && isWordByte(zBefore[i - 1])) i--;
-  std::string_view zPrev = zBefore.substr(i, iEnd - i);
-  if (isOneOf(zPrev, tableWords)) return SqlContext::Table;
-  if (isOneOf(zPrev, columnWords)) return SqlContext::Column;
-  return SqlContext::Anything;
-}
-
-// The completion table's phases (the numbers its phase column reports).
-constexpr int phaseKeywords = 1;
-constexpr int phaseDatabases = 7;
-constexpr int phaseTables = 8;
-constexpr int phaseColumns = 9;
-
-struct SqlWords {
-  std::vector<std::string> aKeywords, aDatabases, aTables, aColumns;
-};
-
-void keywordsOnly(std::string_view zPrefix, SqlWords* pWords) {
+// The keywords that begin with zPrefix, in the case it was typed in.
+std::vector<std::string> keywordCandidates(std::string_view zPrefix) {
+  std::vector<std::string> aWords;
   const int nKeyword = sqlite3_keyword_count();
   for (int i = 0; i < nKeyword; i++) {
     const char* z = nullptr;
     int n = 0;
     if (sqlite3_keyword_name(i, &z, &n) != SQLITE_OK) continue;
     std::string_view zWord(z, static_cast<size_t>(n));
-    if (startsWithNoCase(zWord, zPrefix)) pWords->aKeywords.emplace_back(zWord);
+    if (startsWithNoCase(zWord, zPrefix)) aWords.push_back(matchCase(zWord, zPrefix));
   }
+  sortUnique(aWords);
+  return aWords;
 }
 
-void sqlWords(sqlite3* db, const std::string& zPrefix, const std::string& zWhole,
-              SqlWords* pWords) {
-  static constexpr const char* zQuery = "SELECT candidate, phase FROM completion(?1, ?2)";
-  StmtPtr pStmt;
-  if (db != nullptr) {
-    pStmt = prepareStmt(db, zQuery);
-    // A connection that does not have the table yet gets it here.
-    if (!pStmt && completionRegister(db) == SQLITE_OK) pStmt = prepareStmt(db, zQuery);
+// Names with a reserved prefix (the engine's tables, the pragma functions)
+// are proposed only when asked for by that prefix.
+bool reservedNameWanted(std::string_view zName, std::string_view zPrefix) {
+  for (std::string_view zReserved : {std::string_view("sqlite_"), std::string_view("pragma_")}) {
+    if (!startsWithNoCase(zName, zReserved)) continue;
+    return zPrefix.size() >= 2 &&
+           (startsWithNoCase(zReserved, zPrefix) || startsWithNoCase(zPrefix, zReserved));
   }
-  if (!pStmt) {
-    keywordsOnly(zPrefix, pWords);
-    return;
-  }
-  sqlite3_bind_text(pStmt.get(), 1, zPrefix.data(), static_cast<int>(zPrefix.size()),
-                    SQLITE_STATIC);
-  sqlite3_bind_text(pStmt.get(), 2, zWhole.data(), static_cast<int>(zWhole.size()), SQLITE_STATIC);
-  while (sqlite3_step(pStmt.get()) == SQLITE_ROW) {
-    const char* z = reinterpret_cast<const char*>(sqlite3_column_text(pStmt.get(), 0));
-    if (z == nullptr || z[0] == 0) continue;
-    switch (sqlite3_column_int(pStmt.get(), 1)) {
-      case phaseKeywords:
-        pWords->aKeywords.emplace_back(z);
-        break;
-      case phaseDatabases:
-        pWords->aDatabases.emplace_back(z);
-        break;
-      case phaseTables:
-        // The engine's own tables only when asked for by name.
-        if (std::strncmp(z, "sqlite_", 7) != 0 ||
-            (zPrefix.size() >= 2 &&
-             (startsWithNoCase("sqlite_", zPrefix) || startsWithNoCase(zPrefix, "sqlite_")))) {
-          pWords->aTables.emplace_back(z);
-        }
-        break;
-      case phaseColumns:
-        pWords->aColumns.emplace_back(z);
-        break;
-      default:
-        break;
+  return true;
+}
+
+// The names that fit the word at the cursor, written as they must be typed.
+// A word that opens with a quote completes among the names that need one
+// and gets its closing quote; a plain word completes among the plain names,
+// so that a quoted name never holds back the common beginning of plain ones.
+// Names of the other kind are proposed only when none of the right kind fit.
+class NamePicker {
+ public:
+  NamePicker(std::string_view zPrefix, char cOpenQuote) : zPrefix_(zPrefix), cOpen_(cOpenQuote) {}
+
+  void offer(const std::string& zName) {
+    if (zName.empty() || !startsWithNoCase(zName, zPrefix_)) return;
+    if (!reservedNameWanted(zName, zPrefix_)) return;
+    const bool bNeedsQuote = identQuoteChar(zName.c_str()) != 0;
+    if (cOpen_ != 0) {
+      (bNeedsQuote ? aFit_ : aOther_).push_back(quoteWith(zName, cOpen_));
+    } else if (!bNeedsQuote || zPrefix_.empty()) {
+      aFit_.push_back(quotedName(zName));
+    } else {
+      aOther_.push_back(quotedName(zName));
     }
   }
-}
-
-void sortUnique(std::vector<std::string>& a) {
-  std::sort(a.begin(), a.end());
-  a.erase(std::unique(a.begin(), a.end()), a.end());
-}
-
-void appendNames(std::vector<std::string>& aOut, std::vector<std::string>& aNames) {
-  sortUnique(aNames);
-  for (const std::string& z : aNames) addUnique(aOut, quotedName(z));
-}
-
-std::vector<std::string> sqlCandidates(sqlite3* db, std::string_view zBefore,
-                                       std::string_view zPrefix) {
-  SqlWords words;
-  std::string zWhole(zBefore);
-  zWhole += zPrefix;
-  sqlWords(db, std::string(zPrefix), zWhole, &words);
-  std::vector<std::string> aOut;
-  auto addKeywords = [&] {
-    sortUnique(words.aKeywords);
-    for (const std::string& z : words.aKeywords) addUnique(aOut, matchCase(z, zPrefix));
-  };
-  switch (sqlContext(zBefore)) {
-    case SqlContext::Table:
-      appendNames(aOut, words.aTables);
-      appendNames(aOut, words.aDatabases);
-      break;
-    case SqlContext::Qualified:
-      appendNames(aOut, words.aTables);
-      appendNames(aOut, words.aColumns);
-      break;
-    case SqlContext::Column:
-      appendNames(aOut, words.aColumns);
-      if (aOut.empty()) {
-        addKeywords();
-        appendNames(aOut, words.aTables);
-      }
-      break;
-    case SqlContext::Anything:
-      addKeywords();
-      if (aOut.empty()) {
-        appendNames(aOut, words.aTables);
-        appendNames(aOut, words.aColumns);
-      }
-      break;
+  void offerAll(const std::vector<std::string>& azNames) {
+    for (const std::string& z : azNames) offer(z);
   }
-  return aOut;
+  bool empty() const { return aFit_.empty() && aOther_.empty(); }
+  std::vector<std::string> take() {
+    std::vector<std::string>& a = aFit_.empty() ? aOther_ : aFit_;
+    sortUnique(a);
+    return std::move(a);
+  }
+
+ private:
+  static std::string quoteWith(const std::string& zName, char cOpen) {
+    const char cClose = cOpen == '[' ? ']' : cOpen;
+    std::string z(1, cOpen);
+    for (char c : zName) {
+      z += c;
+      if (c == cClose && cOpen != '[') z += c;
+    }
+    z += cClose;
+    return z;
+  }
+  std::string_view zPrefix_;
+  char cOpen_;
+  std::vector<std::string> aFit_;
+  std::vector<std::string> aOther_;
+};
+
+// The tables, views and table-valued functions one may name after FROM, and
+// the schemas (to be followed by a dot).
+void offerTables(SchemaCatalog& catalog, const CursorPlace& place, NamePicker* pPicker) {
+  for (const CatalogSchema& schema : catalog.aSchemas) {
+    for (const CatalogObject& object : schema.aObjects) {
+      if (object.eKind != CatalogKind::Index) pPicker->offer(object.zName);
+    }
+  }
+  for (const CatalogObject& object : catalog.aFunctions) pPicker->offer(object.zName);
+  for (const CommonTable& cte : place.names.aCommonTables) pPicker->offer(cte.zName);
+}
+
+void offerSchemaTables(const CatalogSchema& schema, NamePicker* pPicker) {
+  for (const CatalogObject& object : schema.aObjects) {
+    if (object.eKind != CatalogKind::Index) pPicker->offer(object.zName);
+  }
+}
+
+bool sameName(std::string_view zA, std::string_view zB) {
+  return zA.size() == zB.size() && startsWithNoCase(zA, zB);
+}
+
+// The columns of what zName stands for in the statement: a common table of
+// its WITH clause, or a table of the catalog.  False when it is neither.
+bool offerColumnsOf(const CompletionSource& source, SchemaCatalog& catalog,
+                    const CursorPlace& place, std::string_view zSchema, std::string_view zName,
+                    NamePicker* pPicker) {
+  if (zSchema.empty()) {
+    for (const CommonTable& cte : place.names.aCommonTables) {
+      if (!sameName(cte.zName, zName)) continue;
+      pPicker->offerAll(cte.azColumns);
+      return true;
+    }
+  }
+  CatalogObject* pObject = findCatalogObject(catalog, zSchema, zName);
+  if (pObject == nullptr) return false;
+  pPicker->offerAll(catalogColumns(catalog, source.p, *pObject));
+  return true;
+}
+
+// After "x." or "s.t.": the columns of the table x stands for (an alias, a
+// table of the statement or of the catalog), or the tables of the schema x.
+void offerQualified(const CompletionSource& source, SchemaCatalog& catalog,
+                    const CursorPlace& place, NamePicker* pPicker) {
+  const std::vector<std::string>& azQualifier = place.azQualifier;
+  if (azQualifier.size() >= 2) {
+    offerColumnsOf(source, catalog, place, azQualifier[azQualifier.size() - 2], azQualifier.back(),
+                   pPicker);
+    return;
+  }
+  const std::string& zName = azQualifier[0];
+  CatalogSchema* pSchema = findCatalogSchema(catalog, zName);
+  // Where a table is named, a qualifier is first a schema.
+  if (pSchema != nullptr && place.eBaseWants == CursorWants::Table) {
+    offerSchemaTables(*pSchema, pPicker);
+    return;
+  }
+  for (const TableReference& ref : place.names.aTables) {
+    if (ref.zAlias.empty() || !sameName(ref.zAlias, zName)) continue;
+    if (!ref.zName.empty()) offerColumnsOf(source, catalog, place, ref.zSchema, ref.zName, pPicker);
+    return;
+  }
+  for (const TableReference& ref : place.names.aTables) {
+    if (!ref.zName.empty() && sameName(ref.zName, zName) &&
+        offerColumnsOf(source, catalog, place, ref.zSchema, ref.zName, pPicker)) {
+      return;
+    }
+  }
+  if (offerColumnsOf(source, catalog, place, "", zName, pPicker)) return;
+  if (pSchema != nullptr) offerSchemaTables(*pSchema, pPicker);
+}
+
+// The columns of the tables the statement names; false when it names none
+// that is known.
+bool offerNamedColumns(const CompletionSource& source, SchemaCatalog& catalog,
+                       const CursorPlace& place, NamePicker* pPicker) {
+  bool bAny = false;
+  for (const TableReference& ref : place.names.aTables) {
+    if (ref.zName.empty()) continue;
+    bAny = offerColumnsOf(source, catalog, place, ref.zSchema, ref.zName, pPicker) || bAny;
+  }
+  return bAny;
+}
+
+std::vector<std::string> sqlCandidates(const CompletionSource& source, const CursorPlace& place) {
+  const bool bQuoted = place.cOpenQuote != 0;
+  auto keywords = [&] {
+    return bQuoted ? std::vector<std::string>() : keywordCandidates(place.zPrefix);
+  };
+  if (place.eWants == CursorWants::Nothing) return {};
+  if (source.db == nullptr) {
+    return place.eWants == CursorWants::Qualified ? std::vector<std::string>() : keywords();
+  }
+  SchemaCatalog& catalog = schemaCatalog(source.db, source.p, source.nOpened);
+  NamePicker picker(place.zPrefix, place.cOpenQuote);
+  switch (place.eWants) {
+    case CursorWants::Table:
+      offerTables(catalog, place, &picker);
+      for (const CatalogSchema& schema : catalog.aSchemas) picker.offer(schema.zName);
+      return picker.take();
+    case CursorWants::Qualified:
+      offerQualified(source, catalog, place, &picker);
+      return picker.take();
+    case CursorWants::Column: {
+      const bool bNamed = offerNamedColumns(source, catalog, place, &picker);
+      if (!picker.empty()) return picker.take();
+      if (!bNamed) picker.offerAll(allCatalogColumns(catalog, source.p));
+      if (!picker.empty()) return picker.take();
+      std::vector<std::string> aWords = keywords();
+      if (!aWords.empty()) return aWords;
+      if (bNamed) picker.offerAll(allCatalogColumns(catalog, source.p));
+      offerTables(catalog, place, &picker);
+      return picker.take();
+    }
+    default: {
+      std::vector<std::string> aWords = keywords();
+      if (!aWords.empty()) return aWords;
+      offerTables(catalog, place, &picker);
+      picker.offerAll(allCatalogColumns(catalog, source.p));
+      return picker.take();
+    }
+  }
 }
 
 }  // namespace
@@ -379,47 +433,201 @@ std::vector<std::string> fileNameCandidates(std::string_view zWord) {
   return aNames;
 }
 
-TabCandidates tabCandidates(sqlite3* db, std::string_view zPending, std::string_view zLine) {
-  TabCandidates result;
-  if (zPending.empty()) {
-    size_t iFirst = 0;
-    while (iFirst < zLine.size() && std::isspace(static_cast<unsigned char>(zLine[iFirst]))) {
-      iFirst++;
+namespace {
+
+// One word of a dot-command as far as the cursor: where it starts, its text
+// without quotes, and the quote that opened it.
+struct CommandWord {
+  size_t iStart = 0;
+  std::string zText;
+  char cQuote = 0;
+};
+
+// The words of the dot-command line; the last is the word at the cursor
+// (empty after a blank).
+std::vector<CommandWord> commandWords(std::string_view zLine) {
+  std::vector<CommandWord> aWords;
+  size_t i = 0;
+  while (true) {
+    while (i < zLine.size() && (zLine[i] == ' ' || zLine[i] == '\t')) i++;
+    CommandWord word;
+    word.iStart = i;
+    if (i < zLine.size() && (zLine[i] == '"' || zLine[i] == '\'')) {
+      word.cQuote = zLine[i++];
+      while (i < zLine.size() && zLine[i] != word.cQuote) {
+        if (word.cQuote == '"' && zLine[i] == '\\' && i + 1 < zLine.size()) i++;
+        word.zText += zLine[i++];
+      }
+      if (i < zLine.size()) {
+        i++;  // the closing quote: the word is finished
+        word.cQuote = 0;
+      }
+    } else {
+      while (i < zLine.size() && zLine[i] != ' ' && zLine[i] != '\t') word.zText += zLine[i++];
     }
-    if (iFirst == 0 && !zLine.empty() && zLine[0] == '.') {
-      // A dot-command: words are separated by blanks.
-      size_t iWord = zLine.find_last_of(" \t");
-      iWord = iWord == std::string_view::npos ? 0 : iWord + 1;
-      result.iWordStart = iWord;
-      std::string_view zWord = zLine.substr(iWord);
-      if (iWord == 0) {
-        for (std::string& z : dotCommandNames(zWord.substr(1))) result.aWords.push_back("." + z);
-        return result;
+    const bool bLast = i >= zLine.size();
+    aWords.push_back(std::move(word));
+    if (bLast) break;
+  }
+  return aWords;
+}
+
+// A name as a dot-command argument: quoted when it holds a blank or a quote.
+std::string commandArgument(const std::string& zName, char cQuote) {
+  if (cQuote == 0 && zName.find_first_of(" \t\"'\\") == std::string::npos) return zName;
+  const char c = cQuote == 0 ? '"' : cQuote;
+  std::string z(1, c);
+  for (char cByte : zName) {
+    if (c == '"' && (cByte == '"' || cByte == '\\')) z += '\\';
+    z += cByte;
+  }
+  z += c;
+  return z;
+}
+
+enum class ArgumentKind { Words, Tables, Indexes, Slots, OpenSlots };
+
+// What the dot-command takes at its nth argument that is not an option (n
+// counts from 0), given the arguments before.
+ArgumentKind argumentKind(std::string_view zCommand, const std::vector<CommandWord>& aArgs,
+                          size_t nPositional) {
+  if (zCommand == "schema" || zCommand == "dump" || zCommand == "indexes" || zCommand == "tables") {
+    return ArgumentKind::Tables;
+  }
+  if (zCommand == "import" && nPositional == 1) return ArgumentKind::Tables;
+  if (zCommand == "imposter" && nPositional == 0) return ArgumentKind::Indexes;
+  if (zCommand == "mode" && nPositional == 1 && !aArgs.empty() && aArgs[0].zText == "insert") {
+    return ArgumentKind::Tables;
+  }
+  if (zCommand == "connection") {
+    if (nPositional == 0) return ArgumentKind::Slots;
+    if (nPositional == 1 && aArgs[0].zText == "close") return ArgumentKind::OpenSlots;
+  }
+  return ArgumentKind::Words;
+}
+
+// Options whose value is the next word.
+bool takesValue(std::string_view zCommand, std::string_view zOption) {
+  if (zCommand == "import") return zOption == "--skip" || zOption == "--schema";
+  if (zCommand == "mode") return zOption == "--wrap" || zOption == "-w";
+  return false;
+}
+
+TabCandidates dotCommandCandidates(const CompletionSource& source, std::string_view zLine) {
+  TabCandidates result;
+  const std::vector<CommandWord> aWords = commandWords(zLine);
+  const CommandWord& word = aWords.back();
+  result.iWordStart = word.iStart;
+  if (aWords.size() == 1) {
+    for (std::string& z : dotCommandNames(std::string_view(word.zText).substr(1))) {
+      result.aWords.push_back("." + z);
+    }
+    return result;
+  }
+  std::string_view zCommand = commandName(std::string_view(aWords[0].zText).substr(1));
+  if (zCommand.empty()) return result;
+  const std::vector<CommandWord> aArgs(aWords.begin() + 1, aWords.end() - 1);
+  size_t nPositional = 0;
+  for (size_t i = 0; i < aArgs.size(); i++) {
+    if (aArgs[i].zText.empty() || aArgs[i].zText[0] != '-') {
+      nPositional++;
+    } else if (takesValue(zCommand, aArgs[i].zText)) {
+      i++;
+    }
+  }
+  if (!aArgs.empty() && takesValue(zCommand, aArgs.back().zText)) {
+    // The value of an option: the schemas for --schema, nothing else.
+    if (aArgs.back().zText == "--schema" && source.db != nullptr) {
+      SchemaCatalog& catalog = schemaCatalog(source.db, source.p, source.nOpened);
+      for (const CatalogSchema& schema : catalog.aSchemas) {
+        if (startsWithNoCase(schema.zName, word.zText)) result.aWords.push_back(schema.zName);
       }
-      std::string_view zCmdWord = zLine.substr(1, zLine.find_first_of(" \t") - 1);
-      std::string_view zCommand = commandName(zCmdWord);
-      if (zCommand.empty()) return result;
-      for (std::string& z : dotCommandArgWords(zCommand)) {
-        if (startsWith(z, zWord)) result.aWords.push_back(std::move(z));
-      }
-      if (dotCommandTakesFile(zCommand) && (zWord.empty() || zWord[0] != '-')) {
-        std::vector<std::string> aFiles = fileNameCandidates(zWord);
-        if (!aFiles.empty()) {
-          result.bFileNames = result.aWords.empty();
-          for (std::string& z : aFiles) result.aWords.push_back(std::move(z));
+    }
+    return result;
+  }
+  const std::string& zWord = word.zText;
+  if (word.cQuote == 0) {
+    for (std::string& z : dotCommandArgWords(zCommand)) {
+      if (startsWith(z, zWord)) result.aWords.push_back(std::move(z));
+    }
+  }
+  if (!zWord.empty() && zWord[0] == '-') return result;
+  switch (argumentKind(zCommand, aArgs, nPositional)) {
+    case ArgumentKind::Tables:
+    case ArgumentKind::Indexes: {
+      if (source.db == nullptr) break;
+      const bool bIndexes = argumentKind(zCommand, aArgs, nPositional) == ArgumentKind::Indexes;
+      SchemaCatalog& catalog = schemaCatalog(source.db, source.p, source.nOpened);
+      // A plain word completes among the names that need no quotes, as in SQL.
+      std::vector<std::string> aPlain;
+      std::vector<std::string> aQuoted;
+      for (const CatalogSchema& schema : catalog.aSchemas) {
+        for (const CatalogObject& object : schema.aObjects) {
+          const bool bIndex = object.eKind == CatalogKind::Index;
+          // An imposter is made on an index or a WITHOUT ROWID table.
+          if (bIndex != bIndexes && !(bIndexes && object.eKind == CatalogKind::Table)) continue;
+          if (!startsWithNoCase(object.zName, zWord)) continue;
+          if (!reservedNameWanted(object.zName, zWord)) continue;
+          std::string zArg = commandArgument(object.zName, word.cQuote);
+          (zArg[0] == '"' || zArg[0] == '\'' ? aQuoted : aPlain).push_back(std::move(zArg));
         }
+      }
+      if (zWord.empty()) aPlain.insert(aPlain.end(), aQuoted.begin(), aQuoted.end());
+      std::vector<std::string>& aNames = aPlain.empty() ? aQuoted : aPlain;
+      sortUnique(aNames);
+      for (std::string& z : aNames) result.aWords.push_back(std::move(z));
+      return result;
+    }
+    case ArgumentKind::Slots:
+    case ArgumentKind::OpenSlots: {
+      if (source.p == nullptr) break;
+      const bool bOpenOnly = argumentKind(zCommand, aArgs, nPositional) == ArgumentKind::OpenSlots;
+      const size_t nSlots = sizeof(source.p->aConn) / sizeof(source.p->aConn[0]);
+      for (size_t i = 0; i < nSlots; i++) {
+        const ShellConn& conn = source.p->aConn[i];
+        if (&conn == source.p->pConn) continue;
+        if (bOpenOnly && conn.db == nullptr) continue;
+        std::string zSlot = std::to_string(i);
+        if (startsWith(zSlot, zWord)) result.aWords.push_back(std::move(zSlot));
       }
       return result;
     }
+    case ArgumentKind::Words:
+      break;
   }
-  // SQL: not inside a string, a quoted name or a comment.
-  std::string zBefore(zPending);
-  if (!zBefore.empty()) zBefore += '\n';
-  size_t iWord = zLine.size();
-  while (iWord > 0 && isWordByte(zLine[iWord - 1])) iWord--;
-  result.iWordStart = iWord;
-  zBefore += zLine.substr(0, iWord);
-  if ((scanLine(zBefore.c_str(), 0) & 0xff) != 0) return result;
-  result.aWords = sqlCandidates(db, zBefore, zLine.substr(iWord));
+  if (dotCommandTakesFile(zCommand) && word.cQuote == 0) {
+    std::vector<std::string> aFiles = fileNameCandidates(zWord);
+    if (!aFiles.empty()) {
+      result.bFileNames = result.aWords.empty();
+      for (std::string& z : aFiles) result.aWords.push_back(std::move(z));
+    }
+  }
   return result;
+}
+
+}  // namespace
+
+TabCandidates tabCandidates(const CompletionSource& source, std::string_view zPending,
+                            std::string_view zLine, size_t iCursor) {
+  iCursor = std::min(iCursor, zLine.size());
+  if (zPending.empty() && !zLine.empty() && zLine[0] == '.') {
+    return dotCommandCandidates(source, zLine.substr(0, iCursor));
+  }
+  // SQL: the whole statement, earlier lines and the rest of this one included.
+  std::string zText(zPending);
+  if (!zText.empty()) zText += '\n';
+  const size_t iLineStart = zText.size();
+  zText += zLine;
+  CursorPlace place = readCursorPlace(zText, iLineStart + iCursor);
+  TabCandidates result;
+  if (place.iWordStart < iLineStart) return result;  // a word begun on an earlier line
+  result.iWordStart = place.iWordStart - iLineStart;
+  result.aWords = sqlCandidates(source, place);
+  return result;
+}
+
+TabCandidates tabCandidates(sqlite3* db, std::string_view zPending, std::string_view zLine) {
+  CompletionSource source;
+  source.db = db;
+  return tabCandidates(source, zPending, zLine, zLine.size());
 }

@@ -17,6 +17,22 @@ struct TabCandidates {
   bool bFileNames = false;  // the words are file names (a directory ends with '/')
 };
 
+struct ShellContext;
+
+// Where the names come from.
+struct CompletionSource {
+  sqlite3* db = nullptr;
+  ShellContext* p = nullptr;  // the session, when there is one (its connection slots)
+  unsigned nOpened = 0;       // databases the session opened so far
+};
+
+// zPending is the SQL gathered from earlier lines of the statement (empty at
+// the main prompt); zLine is the whole line being edited and iCursor the
+// cursor's offset in it.  The statement's text after the cursor counts too
+// (the tables it names).
+TabCandidates tabCandidates(const CompletionSource& source, std::string_view zPending,
+                            std::string_view zLine, size_t iCursor);
+// The same with the cursor at the end of zLine and no session.
 // zPending is the SQL gathered from earlier lines of the statement (empty at
 // the main prompt); zLine is the line being edited, up to the cursor.  db may
 // be null: SQL words are then only the keywords.

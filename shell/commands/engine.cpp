@@ -491,7 +491,7 @@ int doImposter(ShellContext* p, int nArg, char** azArg) {
 
 int traceToStream(unsigned mType, void* pArg, void* pStmtArg, void* pX) {
   auto* p = static_cast<ShellContext*>(pArg);
-  if (p->pTraceFile == nullptr) return 0;
+  if (p->pTraceFile == nullptr || (p->bReadingCatalog && mType != SQLITE_TRACE_CLOSE)) return 0;
   if (mType == SQLITE_TRACE_CLOSE) {
     printRaw(p->pTraceFile, "-- closing database connection\n");
     return 0;
@@ -568,6 +568,7 @@ int doTrace(ShellContext* p, int nArg, char** azArg) {
 
 int progressTick(void* pArg) {
   auto* p = static_cast<ShellContext*>(pArg);
+  if (p->bReadingCatalog) return 0;
   p->nProgressCalls++;
   if (p->nProgressLimit != 0 && p->nProgressCalls >= p->nProgressLimit) {
     printRaw(p->pOut, "Progress limit reached (%u)\n", p->nProgressCalls);

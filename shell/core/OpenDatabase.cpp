@@ -299,6 +299,7 @@ int openDatabase(ShellContext* p, int openFlags) {
       break;
   }
   dbForInterrupt = p->db;
+  p->nDatabasesOpened++;
   if (p->db == nullptr || sqlite3_errcode(p->db) != SQLITE_OK) {
     printConsole(stderr, "Error: unable to open database \"%s\": %s\n", zOpen,
                  p->db ? sqlite3_errmsg(p->db) : "out of memory");

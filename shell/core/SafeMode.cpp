@@ -90,6 +90,8 @@ int safeModeAuthorizer(void* pCtx, int eAction, const char* zA1, const char* zA2
   (void)zA3;
   (void)zA4;
   auto* p = static_cast<ShellContext*>(pCtx);
+  // Tab completion reads the catalog (names only; it calls no function).
+  if (p->bReadingCatalog) return SQLITE_OK;
   switch (eAction) {
     case SQLITE_ATTACH:
       rejectInSafeMode(p, "cannot run ATTACH in safe mode");
@@ -135,6 +137,7 @@ const char* authActionName(int eAction) {
 int traceAuthorizer(void* pCtx, int eAction, const char* zA1, const char* zA2, const char* zA3,
                     const char* zA4) {
   auto* p = static_cast<ShellContext*>(pCtx);
+  if (p->bReadingCatalog) return SQLITE_OK;
   FILE* out = p->pOut;
   printConsole(out, "authorizer: %s", authActionName(eAction));
   for (const char* zArg : {zA1, zA2, zA3, zA4}) {

@@ -67,7 +67,7 @@ void setFlagFromBoolean(ShellContext* p, unsigned mask, const char* zArg) {
 
 void logToFile(void* pArg, int iErrCode, const char* zMsg) {
   auto* p = static_cast<ShellContext*>(pArg);
-  if (p->pLogFile == nullptr) return;
+  if (p->pLogFile == nullptr || p->bReadingCatalog) return;
   std::fprintf(p->pLogFile, "(%d) %s\n", iErrCode, zMsg);
   std::fflush(p->pLogFile);
 }

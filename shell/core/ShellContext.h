@@ -139,6 +139,10 @@ struct ShellContext {
   unsigned char eTraceKind;
   unsigned char bSafeActive;
   unsigned char bSafePersistent;
+  // Set while Tab completion reads the catalog: the user's hooks (trace,
+  // progress, authorizer, log) let its statements pass unseen.
+  unsigned char bReadingCatalog;
+  unsigned nDatabasesOpened;  // databases opened so far, in any slot
   ColumnarOptions cmOpts;
   unsigned eStatsMode;
   int nInputDepth;

@@ -14,7 +14,7 @@
 #include "shell/commands/Commands.h"
 #include "shell/core/ShellContext.h"
 
-namespace {
+namespace import_command_test {
 
 using Value = std::optional<std::string>;  // nullopt is SQL NULL
 using Rows = std::vector<std::vector<Value>>;
@@ -563,4 +563,4 @@ TEST_F(ImportCommand, RenameReportAtTheConsoleGoesToTheOutput) {
                        " due to duplicates:\n\"a\" to \"a_1\",\n\"a\" to \"a_2\"\n");
 }
 
-}  // namespace
+}  // namespace import_command_test

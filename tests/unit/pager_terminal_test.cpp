@@ -22,10 +22,6 @@ namespace {
 using shell_process::readFile;
 using shell_process::writeFile;
 
-bool contains(const std::string& z, const std::string& zPart) {
-  return z.find(zPart) != std::string::npos;
-}
-
 int countOf(const std::string& z, const std::string& zPart) {
   int n = 0;
   for (size_t i = z.find(zPart); i != std::string::npos; i = z.find(zPart, i + 1)) n++;

@@ -233,6 +233,10 @@ class PtySession {
   std::string pending_;
 };
 
+inline bool contains(const std::string& zText, const std::string& zPart) {
+  return zText.find(zPart) != std::string::npos;
+}
+
 #define REQUIRE_SHELL()                                                  \
   do {                                                                   \
     if (shellPath().empty()) GTEST_SKIP() << "sqlsh has not been built"; \

@@ -24,6 +24,7 @@
 namespace terminal_end {
 
 using namespace std::chrono_literals;
+using ptytest::contains;
 using ptytest::EnvSettings;
 using ptytest::makeDatabase;
 using ptytest::PtySession;
@@ -38,10 +39,6 @@ constexpr auto tPromptly = shell_process::bSanitized ? 5000ms : 1000ms;
 
 const EnvSettings editingTerminal = {{"TERM", "xterm"}};
 const EnvSettings plainTerminal = {{"TERM", "dumb"}};
-
-bool contains(const std::string& zText, const std::string& zPart) {
-  return zText.find(zPart) != std::string::npos;
-}
 
 int modeOf(const std::string& zName) {
   struct stat st {};

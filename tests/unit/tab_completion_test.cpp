@@ -1,0 +1,143 @@
+// Tab completion that reads the statement, on a small shop: the tables and
+// aliases the statement names decide the columns proposed, a schema's name
+// its tables, and a quoted word completes among the names that need quotes.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <string>
+#include <vector>
+
+#include "shell/app/TabCompletion.h"
+
+namespace {
+
+using Words = std::vector<std::string>;
+
+struct ShopDatabase {
+  sqlite3* db = nullptr;
+  ShopDatabase() {
+    sqlite3_open(":memory:", &db);
+    sqlite3_exec(db,
+                 "CREATE TABLE customers(customer_id INTEGER PRIMARY KEY, name, city, country);"
+                 "CREATE TABLE orders(order_id INTEGER PRIMARY KEY, customer_id, channel, total);"
+                 "CREATE TABLE products(product_id INTEGER PRIMARY KEY, title, category, price);"
+                 "CREATE TABLE \"Order Items\"(order_id, product_id, \"item note\", qty);"
+                 "CREATE INDEX orders_by_customer ON orders(customer_id);"
+                 "CREATE INDEX customers_by_city ON customers(city);"
+                 "CREATE VIEW big_orders AS SELECT order_id, total FROM orders WHERE total > 100;"
+                 "ATTACH ':memory:' AS stock;"
+                 "CREATE TABLE stock.items(sku, shelf, quantity);"
+                 "CREATE TABLE stock.suppliers(supplier_id, company);",
+                 nullptr, nullptr, nullptr);
+  }
+  ~ShopDatabase() { sqlite3_close(db); }
+};
+
+TabCandidates complete(sqlite3* db, const std::string& zLine, size_t iCursor = std::string::npos) {
+  CompletionSource source;
+  source.db = db;
+  return tabCandidates(source, "", zLine, iCursor == std::string::npos ? zLine.size() : iCursor);
+}
+
+TEST(StatementCompletion, ProposesWhatTheStatementNames) {
+  ShopDatabase shop;
+  struct Case {
+    const char* zLine;
+    Words aExpected;
+  };
+  const Case aCases[] = {
+      // The columns of the tables named, not of every table.
+      {"SELECT * FROM customers WHERE c", {"city", "country", "customer_id"}},
+      {"SELECT * FROM customers c JOIN orders o ON o.customer_id = c.",
+       {"city", "country", "customer_id", "name"}},
+      {"SELECT * FROM customers c WHERE c.ci", {"city"}},
+      {"SELECT o.ch", {}},  // neither a table nor an alias: nothing
+      {"UPDATE products SET pr", {"price", "product_id"}},
+      {"SELECT * FROM orders WHERE total > 1 ORDER BY ",
+       {"channel", "customer_id", "order_id", "total"}},
+      // A table's name qualifies its columns even before FROM is typed.
+      {"SELECT products.t", {"title"}},
+      // A schema's tables, after FROM and elsewhere.
+      {"SELECT * FROM stock.", {"items", "suppliers"}},
+      {"SELECT * FROM stock.items WHERE stock.items.q", {"quantity"}},
+      {"SELECT * FROM stock.items i WHERE i.", {"quantity", "shelf", "sku"}},
+      // Tables, views and table-valued functions after FROM; no index.
+      {"SELECT * FROM cu", {"customers"}},
+      {"SELECT * FROM orders JOIN big", {"big_orders"}},
+      {"SELECT * FROM json_e", {"json_each"}},
+      {"SELECT * FROM ord", {"orders"}},
+      // Quoted names.
+      {"SELECT * FROM \"Ord", {"\"Order Items\""}},
+      {"SELECT * FROM [Ord", {"[Order Items]"}},
+      {"SELECT * FROM \"Order Items\" WHERE \"it", {"\"item note\""}},
+      {"SELECT * FROM \"Order Items\" oi WHERE oi.\"it", {"\"item note\""}},
+      // The columns of a common table, as declared.
+      {"WITH recent(oid, amount) AS (SELECT order_id, total FROM orders) SELECT * FROM recent "
+       "WHERE a",
+       {"amount"}},
+      // Keywords where the statement expects one.
+      {"SELECT * FROM orders WH", {"WHEN", "WHERE"}},
+      {"sel", {"select"}},
+      // Nothing inside a string or a comment.
+      {"SELECT * FROM orders WHERE channel = 'cu", {}},
+      {"SELECT * FROM orders -- cu", {}},
+  };
+  for (const Case& c : aCases) {
+    SCOPED_TRACE(c.zLine);
+    EXPECT_EQ(complete(shop.db, c.zLine).aWords, c.aExpected);
+  }
+}
+
+TEST(StatementCompletion, TheWholeStatementCountsWhereverTheCursorIs) {
+  ShopDatabase shop;
+  // Back at the select list of a statement whose FROM is already typed.
+  const std::string zLine = "SELECT ti FROM products";
+  TabCandidates found = complete(shop.db, zLine, 9);
+  EXPECT_EQ(found.aWords, Words{"title"});
+  EXPECT_EQ(found.iWordStart, 7u);
+  // Over several lines: the earlier lines name the table.
+  CompletionSource source;
+  source.db = shop.db;
+  found = tabCandidates(source, "SELECT *\n  FROM orders o", "WHERE o.t", 9);
+  EXPECT_EQ(found.aWords, Words{"total"});
+  EXPECT_EQ(found.iWordStart, 8u);
+}
+
+TEST(StatementCompletion, DotCommandsTakeTableNames) {
+  ShopDatabase shop;
+  struct Case {
+    const char* zLine;
+    Words aExpected;
+  };
+  const Case aCases[] = {
+      {".schema cu", {"customers"}},
+      {".dump ord", {"orders"}},
+      {".indexes pro", {"products"}},
+      // A quoted word completes among every name; a plain one among plain names.
+      {".schema \"Ord", {"\"Order Items\"", "\"orders\""}},
+      {".schema Ord", {"orders"}},
+      {".schema \"Order ", {"\"Order Items\""}},
+      {".imposter orders_by", {"orders_by_customer"}},
+      {".mode insert pro", {"products"}},
+      {".import --schema st", {"stock"}},
+  };
+  for (const Case& c : aCases) {
+    SCOPED_TRACE(c.zLine);
+    EXPECT_EQ(complete(shop.db, c.zLine).aWords, c.aExpected);
+  }
+}
+
+TEST(StatementCompletion, TheCatalogIsReadAgainWhenTheSchemaChanges) {
+  ShopDatabase shop;
+  EXPECT_EQ(complete(shop.db, "SELECT * FROM war").aWords, Words{});
+  sqlite3_exec(shop.db, "CREATE TABLE warehouses(wid, region)", nullptr, nullptr, nullptr);
+  EXPECT_EQ(complete(shop.db, "SELECT * FROM war").aWords, Words{"warehouses"});
+  sqlite3_exec(shop.db, "ALTER TABLE warehouses ADD COLUMN rent", nullptr, nullptr, nullptr);
+  EXPECT_EQ(complete(shop.db, "SELECT * FROM warehouses WHERE re").aWords,
+            (Words{"region", "rent"}));
+  sqlite3_exec(shop.db, "ATTACH ':memory:' AS archive; CREATE TABLE archive.old_orders(x)", nullptr,
+               nullptr, nullptr);
+  EXPECT_EQ(complete(shop.db, "SELECT * FROM archive.").aWords, Words{"old_orders"});
+}
+
+}  // namespace
