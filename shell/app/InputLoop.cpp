@@ -2,10 +2,12 @@
 // it forms complete statements, runs them and reports their errors.
 #include "shell/app/InputLoop.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <string>
 #include <string_view>
 
@@ -14,6 +16,7 @@
 #include "shell/app/LineEditor.h"
 #include "shell/commands/Dispatch.h"
 #include "shell/core/ArgParsers.h"
+#include "shell/core/InputRecall.h"
 #include "shell/core/OpenDatabase.h"
 #include "shell/core/Pager.h"
 #include "shell/core/Platform.h"
@@ -80,6 +83,29 @@ int reportNulLine(int iStartLine, int iNulLine, const char* zOutcome) {
                  zOutcome);
   }
   return 1;
+}
+
+// Puts the lines of zText before those waiting in aQueued.
+void queueLinesFirst(std::deque<std::string>& aQueued, std::string_view zText) {
+  std::deque<std::string> aLines;
+  while (!zText.empty()) {
+    size_t iEnd = zText.find('\n');
+    std::string_view zOne = zText.substr(0, iEnd);
+    if (!zOne.empty() && zOne.back() == '\r') zOne.remove_suffix(1);
+    aLines.emplace_back(zOne);
+    if (iEnd == std::string_view::npos) break;
+    zText.remove_prefix(iEnd + 1);
+  }
+  aQueued.insert(aQueued.begin(), aLines.begin(), aLines.end());
+}
+
+// A copy of zText in a buffer the line readers may reuse (they take any
+// buffer handed back to them for one of at least 100 bytes).
+char* lineBuffer(const std::string& zText) {
+  char* z = checkAlloc(static_cast<char*>(std::malloc(std::max<size_t>(zText.size() + 1, 100))));
+  std::memcpy(z, zText.data(), zText.size());
+  z[zText.size()] = 0;
+  return z;
 }
 
 }  // namespace
@@ -355,6 +381,7 @@ void echoInput(ShellContext* p, const char* zText) {
 }
 
 int runSqlChunk(ShellContext* p, char* zSql, FILE* in, int iStartLine) {
+  rememberStatement(zSql);
   openDatabase(p, 0);
   if (p->mFlags & ShellFlag::Backslash) expandBackslashEscapes(zSql);
   if (p->mProgressFlags & 2) p->nProgressCalls = 0;
@@ -367,24 +394,7 @@ int runSqlChunk(ShellContext* p, char* zSql, FILE* in, int iStartLine) {
 
   if (rc != 0 || zErrMsg != nullptr) {
     SqlitePtr zOwnedErr(zErrMsg);
-    const char* zKind = "Error";
-    const char* zDetail = zErrMsg;
-    if (zErrMsg == nullptr) {
-      zDetail = sqlite3_errmsg(p->db);
-    } else if (std::strncmp(zErrMsg, "in prepare, ", 12) == 0) {
-      zKind = "Parse error";
-      zDetail = zErrMsg + 12;
-    } else if (std::strncmp(zErrMsg, "stepping, ", 10) == 0) {
-      zKind = "Runtime error";
-      zDetail = zErrMsg + 10;
-    }
-    char zPrefix[100];
-    if (in == nullptr && bStdinIsTty) {
-      sqlite3_snprintf(sizeof(zPrefix), zPrefix, "%s:", zKind);
-    } else {
-      sqlite3_snprintf(sizeof(zPrefix), zPrefix, "%s near line %d:", zKind, iStartLine);
-    }
-    printConsole(stderr, "%s %s\n", zPrefix, zDetail);
+    reportStatementError(p, zErrMsg, in == nullptr && bStdinIsTty ? 0 : iStartLine);
     checkCommandOutput(p);
     return 1;
   }
@@ -428,6 +438,9 @@ int processInput(ShellContext* p) {
   // Someone at the keyboard, rather than a script, a pipe or a file.
   const bool bAtKeyboard = p->pIn == nullptr && bStdinIsTty && isatty(STDIN_FILENO) != 0;
   const bool bEditing = p->pIn == nullptr && lineEditorActive();
+  // Lines to read before the input's own: the text saved in the editor
+  // (Ctrl-X Ctrl-E, .edit), read as if typed.
+  std::deque<std::string> aQueued;
 
   while (nErrCount == 0 || !bBailOnError || (p->pIn == nullptr && bStdinIsTty)) {
     std::fflush(p->pOut);
@@ -438,10 +451,29 @@ int processInput(ShellContext* p) {
       break;
     }
     bool bNulInLine = false;
-    if (bEditing) {
+    const bool bQueuedLine = !aQueued.empty();
+    if (bQueuedLine) {
+      std::free(zLine);
+      zLine = lineBuffer(aQueued.front());
+      const size_t nLen = aQueued.front().size();
+      aQueued.pop_front();
+      bNulInLine = blankNulBytes(zLine, nLen);
+      // At the keyboard the line is shown at its prompt, as if typed.
+      if (bEditing) {
+        std::printf("%s%s\n", nSql > 0 ? zContPrompt : zMainPrompt, zLine);
+        std::fflush(stdout);
+      }
+    } else if (bEditing) {
       std::free(zLine);
       const EditorRead eRead = lineEditorRead(nSql > 0 ? zContPrompt : zMainPrompt,
                                               std::string_view(zSql, nSql), &zLine);
+      if (eRead == EditorRead::Edited) {
+        // The saved text replaces the statement begun and the line typed.
+        queueLinesFirst(aQueued, zLine);
+        nSql = 0;
+        state = 0;
+        continue;
+      }
       if (eRead == EditorRead::Interrupted) {
         // Ctrl-C at the prompt also forgets a statement begun on earlier lines.
         nSql = 0;
@@ -479,7 +511,9 @@ int processInput(ShellContext* p) {
         state = 0;
       }
     }
-    p->iLineNo++;
+    // A line given back by the editor is not a line of the input: errors
+    // name the line that asked for the editor.
+    if (!bQueuedLine) p->iLineNo++;
     if (bAtKeyboard && nSql == 0) {
       if (const char* zHint = bareWordHint(zLine)) {
         std::fputs(zHint, stderr);
@@ -514,6 +548,8 @@ int processInput(ShellContext* p) {
         if (bAtKeyboard) beginPagedOutput(p);
         int rc = runDotCommand(zLine, p);
         if (bAtKeyboard) endPagedOutput(p);
+        const std::string zGivenBack = takeQueuedInput();
+        if (!zGivenBack.empty()) queueLinesFirst(aQueued, zGivenBack);
         if (rc == 2) break;
         if (rc != 0) nErrCount++;
       }

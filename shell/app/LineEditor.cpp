@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/select.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -26,6 +27,9 @@
 
 #include "shell/app/Startup.h"
 #include "shell/app/TabCompletion.h"
+#include "shell/core/ExternalEditor.h"
+#include "shell/core/InputRecall.h"
+#include "shell/core/Output.h"
 #include "shell/core/Platform.h"
 #include "shell/core/ShellContext.h"
 
@@ -40,6 +44,10 @@ struct EditorState {
   std::string zLast;  // the entry added last, not added twice in a row
   bool bDone = false;
   char* zDone = nullptr;
+  // Bytes read from the terminal before libedit asked for them (a key the
+  // shell looked at first); readKey hands them over before reading more.
+  std::string zAhead;
+  std::string zLastQuery;  // the text of the last history search
 };
 
 EditorState editor;
@@ -86,7 +94,12 @@ char** completeAtCursor(const char* text, int, int) {
   if (editor.p == nullptr || rl_line_buffer == nullptr) return nullptr;
   const size_t iCursor = static_cast<size_t>(rl_point);
   std::string_view zLine(rl_line_buffer, iCursor);
-  TabCandidates found = tabCandidates(editor.p->db, editor.zPending, zLine);
+  CompletionSource source;
+  source.db = editor.p->db;
+  source.p = editor.p;
+  source.nOpened = editor.p->nDatabasesOpened;
+  TabCandidates found =
+      tabCandidates(source, editor.zPending, std::string_view(rl_line_buffer), iCursor);
   if (found.aWords.empty()) return nullptr;
   // Where libedit's word starts relative to ours: drop or add the bytes between.
   const size_t nText = std::strlen(text);
@@ -140,7 +153,14 @@ int readKey(FILE*) {
   char aByte[MB_LEN_MAX];
   size_t nByte = 0;
   while (true) {
-    const ssize_t nRead = read(STDIN_FILENO, aByte + nByte, 1);
+    ssize_t nRead = 0;
+    if (!editor.zAhead.empty()) {
+      aByte[nByte] = editor.zAhead[0];
+      editor.zAhead.erase(0, 1);
+      nRead = 1;
+    } else {
+      nRead = read(STDIN_FILENO, aByte + nByte, 1);
+    }
     if (nRead < 0 && errno == EINTR && terminationSignal() == 0) continue;
     if (nRead <= 0) {
       editor.bInputEnded = true;
@@ -242,6 +262,328 @@ std::string encodeNewestEntry(const std::string& zBeside) {
   std::string zLine = iStart == std::string::npos ? zText : zText.substr(iStart + 1);
   if (zLine == zHistoryCookie) return {};
   return zLine;
+}
+
+// ---------------------------------------------------------------------------
+// Keys the shell handles before libedit: Ctrl-R (a search of the history
+// whose Enter runs the entry found) and Ctrl-X Ctrl-E (the text in an editor).
+
+constexpr unsigned char keyCtrlE = 0x05;
+constexpr unsigned char keyCtrlG = 0x07;
+constexpr unsigned char keyCtrlH = 0x08;
+constexpr unsigned char keyCtrlR = 0x12;
+constexpr unsigned char keyCtrlS = 0x13;
+constexpr unsigned char keyCtrlX = 0x18;
+constexpr unsigned char keyEscape = 0x1b;
+constexpr unsigned char keyDelete = 0x7f;
+
+// How a wait for a byte of the terminal ended.
+enum class ByteWait {
+  Byte,     // *pc holds the byte
+  Signal,   // Ctrl-C or a signal to end came: the caller's loop looks at it
+  Timeout,  // nothing came within the time given
+  End,      // the terminal reported its end or an error
+};
+
+// Waits for one byte of the terminal, letting the watched signals in only
+// during the wait (mWaiting); nTimeoutMs < 0 waits as long as it takes.
+ByteWait waitForByte(const sigset_t* pmWaiting, int nTimeoutMs, unsigned char* pc) {
+  while (true) {
+    if (editor.bInputEnded) return ByteWait::End;
+    if (nInterrupts != 0 || terminationSignal() != 0) return ByteWait::Signal;
+    fd_set fds;
+    FD_ZERO(&fds);
+    FD_SET(STDIN_FILENO, &fds);
+    struct timespec ts {};
+    ts.tv_sec = nTimeoutMs / 1000;
+    ts.tv_nsec = static_cast<long>(nTimeoutMs % 1000) * 1000000L;
+    const int rc = pselect(STDIN_FILENO + 1, &fds, nullptr, nullptr, nTimeoutMs < 0 ? nullptr : &ts,
+                           pmWaiting);
+    if (rc < 0) {
+      if (errno != EINTR) {
+        editor.bInputEnded = true;
+        return ByteWait::End;
+      }
+      if (bWindowChanged) {
+        bWindowChanged = 0;
+        rl_resize_terminal();
+      }
+      continue;
+    }
+    if (rc == 0) return ByteWait::Timeout;
+    const ssize_t n = read(STDIN_FILENO, pc, 1);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      editor.bInputEnded = true;
+      return ByteWait::End;
+    }
+    return ByteWait::Byte;
+  }
+}
+
+int windowColumns() {
+  winsize size{};
+  if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+  return 80;
+}
+
+// The columns libedit takes to show z: a control character shows as two
+// ("^J"), other characters by their width.
+size_t shownWidth(std::string_view z) {
+  size_t nCols = 0;
+  std::mbstate_t state{};
+  size_t i = 0;
+  while (i < z.size()) {
+    wchar_t wc = 0;
+    const size_t n = std::mbrtowc(&wc, z.data() + i, z.size() - i, &state);
+    if (n == static_cast<size_t>(-1) || n == static_cast<size_t>(-2)) {
+      state = std::mbstate_t{};
+      nCols++;
+      i++;
+      continue;
+    }
+    i += n == 0 ? 1 : n;
+    if (wc < 0x20 || wc == 0x7f) {
+      nCols += 2;
+    } else {
+      const int w = wcwidth(wc);
+      nCols += w < 0 ? 1 : static_cast<size_t>(w);
+    }
+  }
+  return nCols;
+}
+
+// The line being edited, as libedit holds it.
+std::string editedLine() {
+  if (rl_line_buffer == nullptr || rl_end <= 0) return {};
+  return std::string(rl_line_buffer, static_cast<size_t>(rl_end));
+}
+
+void writeTerminal(std::string_view z) {
+  std::fwrite(z.data(), 1, z.size(), stdout);
+  std::fflush(stdout);
+}
+
+// Clears what libedit shows (the prompt and the line, the cursor nColsBefore
+// columns after the prompt's start), leaving the cursor where the prompt
+// began: libedit then draws everything afresh from there.
+void eraseEditingArea(size_t nColsBefore) {
+  const size_t nRows = nColsBefore / static_cast<size_t>(windowColumns());
+  std::string z;
+  if (nRows > 0) z += "\x1b[" + std::to_string(nRows) + "A";
+  z += "\r\x1b[J";
+  writeTerminal(z);
+}
+
+// Shows zPrompt and zLine in place of what libedit shows, whose cursor is
+// nColsBefore columns after the start of its prompt.  libedit leaves its
+// cursor at the start of the line (the prompt's width is returned as the
+// new nColsBefore).  libedit takes no empty line here: an empty one shows
+// as a blank, which the caller clears with keys (see clearLineKeys).
+size_t redrawAs(size_t nColsBefore, const char* zPrompt, const std::string& zLine) {
+  eraseEditingArea(nColsBefore);
+  rl_set_prompt(zPrompt);
+  rl_replace_line(zLine.empty() ? " " : zLine.c_str(), 0);
+  rl_forced_update_display();
+  std::fflush(stdout);
+  return shownWidth(zPrompt);
+}
+
+// libedit's keys (emacs bindings) that move to the line's start and clear
+// it, and that move to its end.
+constexpr std::string_view clearLineKeys = "\x01\x0b";
+constexpr std::string_view lineEndKey = "\x05";
+
+// Prints zMessage on a line of its own below the edited line, which is then
+// shown again under it.
+void sayBelowTheLine(const char* zPrompt, const std::string& zMessage) {
+  const std::string zLine = editedLine();
+  const size_t iPoint = std::min<size_t>(static_cast<size_t>(std::max(rl_point, 0)), zLine.size());
+  eraseEditingArea(shownWidth(zPrompt) + shownWidth(std::string_view(zLine).substr(0, iPoint)));
+  printConsole(stderr, "%s\r\n", zMessage.c_str());
+  std::fflush(stderr);
+  rl_forced_update_display();
+  std::fflush(stdout);
+}
+
+// The history's entries, oldest first.
+std::vector<std::string> historyEntries() {
+  std::vector<std::string> azEntry;
+  for (int i = 0; i < history_length; i++) {
+    const HIST_ENTRY* pEntry = history_get(history_base + i);
+    if (pEntry != nullptr && pEntry->line != nullptr) azEntry.emplace_back(pEntry->line);
+  }
+  return azEntry;
+}
+
+// True when zEntry holds zQuery, ASCII letters in either case.
+bool holdsText(std::string_view zEntry, std::string_view zQuery) {
+  if (zQuery.empty()) return true;
+  if (zEntry.size() < zQuery.size()) return false;
+  for (size_t i = 0; i + zQuery.size() <= zEntry.size(); i++) {
+    if (sqlite3_strnicmp(zEntry.data() + i, zQuery.data(), static_cast<int>(zQuery.size())) == 0) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// The bytes of one key that begins with ESC: alone (nothing follows at
+// once), a CSI or SS3 sequence (arrows, Home, End...), or ESC and one key.
+std::string escapeKey(const sigset_t* pmWaiting) {
+  std::string zKey(1, static_cast<char>(keyEscape));
+  unsigned char c = 0;
+  if (waitForByte(pmWaiting, 30, &c) != ByteWait::Byte) return zKey;
+  zKey += static_cast<char>(c);
+  if (c != '[' && c != 'O') return zKey;
+  // Parameters and intermediates, then one final byte.
+  while (waitForByte(pmWaiting, 30, &c) == ByteWait::Byte) {
+    zKey += static_cast<char>(c);
+    if (c >= 0x40 && c <= 0x7e && !(zKey.size() == 3 && c == '[')) break;
+  }
+  return zKey;
+}
+
+// How a search of the history ended.
+enum class SearchEnd {
+  Run,   // Enter: the entry shown is accepted as the line
+  Edit,  // the entry is on the line to be edited (a key may follow for libedit)
+  Stop,  // Ctrl-G: the line as it was before the search; or Ctrl-C, the end
+};
+
+// Ctrl-R: searches the history from the newest entry back for the text
+// typed, showing "(reverse-i-search)`text': entry".  Ctrl-R again finds an
+// older entry, Ctrl-S a newer one, Backspace shortens the text.  Enter
+// accepts the entry shown and runs it; Escape, or a key that moves or
+// edits, leaves it on the line to be edited (that key then acts on it);
+// Ctrl-G puts back the line as it was; Ctrl-C throws the line away as at
+// the prompt.
+SearchEnd searchHistory(const char* zPrompt, const sigset_t* pmWaiting) {
+  const std::vector<std::string> azEntry = historyEntries();
+  const std::string zOriginal = editedLine();
+  std::string zQuery;
+  int iMatch = -1;  // the entry shown, or -1 for the original line
+  bool bFailed = false;
+  const size_t iPoint =
+      std::min<size_t>(static_cast<size_t>(std::max(rl_point, 0)), zOriginal.size());
+  size_t nColsBefore =
+      shownWidth(zPrompt) + shownWidth(std::string_view(zOriginal).substr(0, iPoint));
+  auto show = [&]() {
+    std::string zSearchPrompt = bFailed ? "(failed reverse-i-search)`" : "(reverse-i-search)`";
+    zSearchPrompt += zQuery + "': ";
+    const std::string& zLine = iMatch >= 0 ? azEntry[static_cast<size_t>(iMatch)] : zOriginal;
+    nColsBefore = redrawAs(nColsBefore, zSearchPrompt.c_str(), zLine);
+  };
+  // Looks from entry iFrom towards older (iStep -1) or newer (+1) entries
+  // for one that holds the text and differs from the entry shown.
+  auto find = [&](int iFrom, int iStep) {
+    const std::string* pzShown = iMatch >= 0 ? &azEntry[static_cast<size_t>(iMatch)] : nullptr;
+    for (int i = iFrom; i >= 0 && i < static_cast<int>(azEntry.size()); i += iStep) {
+      const std::string& z = azEntry[static_cast<size_t>(i)];
+      if (i != iMatch && pzShown != nullptr && z == *pzShown) continue;
+      if (holdsText(z, zQuery)) {
+        iMatch = i;
+        bFailed = false;
+        return;
+      }
+    }
+    bFailed = true;
+  };
+  const int iNewest = static_cast<int>(azEntry.size()) - 1;
+  // Back to the prompt with zLine, the cursor at its end: keys for libedit
+  // do the rest, and the key that ended the search follows them.
+  auto finish = [&](SearchEnd eEnd, const std::string& zLine) {
+    nColsBefore = redrawAs(nColsBefore, zPrompt, zLine);
+    editor.zAhead.insert(0, zLine.empty() ? clearLineKeys : lineEndKey);
+    if (!zQuery.empty()) editor.zLastQuery = zQuery;
+    return eEnd;
+  };
+  auto shown = [&]() -> const std::string& {
+    return iMatch >= 0 ? azEntry[static_cast<size_t>(iMatch)] : zOriginal;
+  };
+  show();
+  while (true) {
+    unsigned char c = 0;
+    const ByteWait eWait = waitForByte(pmWaiting, -1, &c);
+    if (eWait != ByteWait::Byte) return finish(SearchEnd::Stop, zOriginal);
+    if (c == '\r' || c == '\n') return finish(SearchEnd::Run, shown());
+    if (c == keyCtrlG) return finish(SearchEnd::Stop, zOriginal);
+    if (c == keyCtrlR || c == keyCtrlS) {
+      if (zQuery.empty() && !editor.zLastQuery.empty()) {
+        zQuery = editor.zLastQuery;
+        find(iNewest, -1);
+      } else if (c == keyCtrlR) {
+        find(iMatch >= 0 ? iMatch - 1 : iNewest, -1);
+      } else if (iMatch >= 0) {
+        find(iMatch + 1, 1);
+      }
+      show();
+      continue;
+    }
+    if (c == keyDelete || c == keyCtrlH) {
+      if (zQuery.empty()) continue;
+      // One character less: the search starts again from the newest entry.
+      size_t n = zQuery.size() - 1;
+      while (n > 0 && (static_cast<unsigned char>(zQuery[n]) & 0xc0) == 0x80) n--;
+      zQuery.erase(n);
+      iMatch = -1;
+      if (zQuery.empty()) {
+        bFailed = false;
+      } else {
+        find(iNewest, -1);
+      }
+      show();
+      continue;
+    }
+    if (c == keyEscape) {
+      const std::string zKey = escapeKey(pmWaiting);
+      const SearchEnd eEnd = finish(SearchEnd::Edit, shown());
+      // A key sequence (an arrow, Home...) acts on the line; Escape alone
+      // only ends the search.
+      if (zKey.size() > 1) editor.zAhead += zKey;
+      return eEnd;
+    }
+    if (c < 0x20) {
+      const SearchEnd eEnd = finish(SearchEnd::Edit, shown());
+      editor.zAhead += static_cast<char>(c);
+      return eEnd;
+    }
+    // A character of the text: its remaining bytes, then a search that may
+    // keep the entry shown.
+    std::string zChar(1, static_cast<char>(c));
+    const int nMore = c >= 0xf0 ? 3 : c >= 0xe0 ? 2 : c >= 0xc0 ? 1 : 0;
+    for (int i = 0; i < nMore; i++) {
+      unsigned char cNext = 0;
+      if (waitForByte(pmWaiting, 100, &cNext) != ByteWait::Byte) break;
+      zChar += static_cast<char>(cNext);
+    }
+    zQuery += zChar;
+    const int iMatchBefore = iMatch;
+    iMatch = -1;
+    find(iMatchBefore >= 0 ? iMatchBefore : iNewest, -1);
+    if (bFailed) iMatch = iMatchBefore;
+    show();
+  }
+}
+
+// The text Ctrl-X Ctrl-E opens: the lines of the statement begun so far and
+// the line being typed; on an empty line with nothing begun, the newest
+// entry of the history, else the last SQL run.
+std::string textToEdit() {
+  std::string zText = editor.zPending;
+  const std::string zLine = editedLine();
+  if (!zText.empty()) {
+    zText += '\n';
+    zText += zLine;
+  } else {
+    zText = zLine;
+  }
+  if (zText.find_first_not_of(" \t") != std::string::npos) return zText;
+  if (history_length > 0) {
+    const HIST_ENTRY* pEntry = history_get(history_base + history_length - 1);
+    if (pEntry != nullptr && pEntry->line != nullptr && pEntry->line[0] != 0) return pEntry->line;
+  }
+  return lastStatement();
 }
 
 }  // namespace
@@ -388,6 +730,9 @@ EditorRead lineEditorRead(const char* zPrompt, std::string_view zPending, char**
   sigdelset(&mWaiting, SIGTERM);
   rl_callback_handler_install(zPrompt, onLineDone);
   bool bInterrupted = false;
+  bool bEdited = false;
+  std::string zEdited;
+  editor.zAhead.clear();
   while (!editor.bDone) {
     // The terminal gone, or a signal to end: the session ends as at Ctrl-D.
     if (editor.bInputEnded || terminationSignal() != 0) break;
@@ -395,21 +740,79 @@ EditorRead lineEditorRead(const char* zPrompt, std::string_view zPending, char**
       bInterrupted = true;
       break;
     }
-    fd_set fds;
-    FD_ZERO(&fds);
-    FD_SET(STDIN_FILENO, &fds);
-    int rc = pselect(STDIN_FILENO + 1, &fds, nullptr, nullptr, nullptr, &mWaiting);
-    if (rc < 0) {
-      if (errno != EINTR) break;
-      if (bWindowChanged) {
-        bWindowChanged = 0;
-        rl_resize_terminal();
-      }
+    if (editor.zAhead.empty()) {
+      unsigned char c = 0;
+      const ByteWait eWait = waitForByte(&mWaiting, -1, &c);
+      if (eWait == ByteWait::End) break;
+      if (eWait != ByteWait::Byte) continue;
+      editor.zAhead += static_cast<char>(c);
+    }
+    const auto cKey = static_cast<unsigned char>(editor.zAhead[0]);
+    if (cKey == keyCtrlR) {
+      editor.zAhead.erase(0, 1);
+      // Enter during the search runs the entry: libedit accepts the line.
+      if (searchHistory(zPrompt, &mWaiting) == SearchEnd::Run) editor.zAhead += '\r';
       continue;
+    }
+    if (cKey == keyCtrlX) {
+      if (editor.zAhead.size() < 2) {
+        unsigned char c = 0;
+        const ByteWait eWait = waitForByte(&mWaiting, -1, &c);
+        if (eWait == ByteWait::End) break;
+        if (eWait != ByteWait::Byte) continue;
+        editor.zAhead += static_cast<char>(c);
+      }
+      if (static_cast<unsigned char>(editor.zAhead[1]) == keyCtrlE) {
+        editor.zAhead.erase(0, 2);
+        const std::string zText = textToEdit();
+        if (editor.p != nullptr && editor.p->bSafeActive) {
+          // Refused as safe mode refuses .edit, but the session and the
+          // line being typed are kept.
+          sayBelowTheLine(zPrompt, "line " + std::to_string(editor.p->iLineNo + 1) +
+                                       ": cannot run the editor in safe mode");
+          continue;
+        }
+        if (zText.empty()) {
+          sayBelowTheLine(zPrompt, "Nothing to edit");
+          continue;
+        }
+        // The editor gets the terminal in its ordinary mode, and the
+        // signals as they are outside the wait.
+        const std::string zLine = editedLine();
+        const size_t iPoint =
+            std::min<size_t>(static_cast<size_t>(std::max(rl_point, 0)), zLine.size());
+        eraseEditingArea(shownWidth(zPrompt) +
+                         shownWidth(std::string_view(zLine).substr(0, iPoint)));
+        rl_callback_handler_remove();
+        sigprocmask(SIG_SETMASK, &mSaved, nullptr);
+        EditedText edited = editInExternalEditor(zText);
+        sigprocmask(SIG_BLOCK, &mWatched, nullptr);
+        if (edited.bChanged) {
+          bEdited = true;
+          zEdited = std::move(edited.zText);
+          break;
+        }
+        printConsole(stderr, "Nothing changed: %s\n", edited.zWhy.c_str());
+        std::fflush(stderr);
+        rl_callback_handler_install(zPrompt, onLineDone);
+        if (!zLine.empty()) {
+          rl_insert_text(zLine.c_str());
+          writeTerminal("\r");
+          rl_forced_update_display();
+          std::fflush(stdout);
+        }
+        continue;
+      }
     }
     rl_callback_read_char();
   }
   sigprocmask(SIG_SETMASK, &mSaved, nullptr);
+  editor.zAhead.clear();
+  if (bEdited) {
+    *pzLine = copyText(zEdited);
+    if (*pzLine == nullptr) exitOutOfMemory();
+    return EditorRead::Edited;
+  }
   if (bInterrupted) {
     // Ctrl-C at the prompt: forget the line and start a fresh one.
     nInterrupts = 0;

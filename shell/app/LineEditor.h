@@ -15,6 +15,8 @@ enum class EditorRead {
   Interrupted,  // Ctrl-C: the line being typed was thrown away
   End,          // end of input: Ctrl-D on an empty line, the terminal gone or
                 // failing, or a signal that ends the session
+  Edited,       // Ctrl-X Ctrl-E: the text saved in the editor, which replaces
+                // the statement begun and the line being typed
 };
 
 // Whether the keyboard gets line editing: standard input and output are
@@ -28,8 +30,11 @@ bool colourWanted();
 void lineEditorOpen(ShellContext* p);
 bool lineEditorActive();
 // Prints zPrompt and reads a line into *pzLine (malloc'd, owned by the
-// caller).  zPending is the SQL gathered from earlier lines of the
-// statement, which completion takes into account.
+// caller), or for Edited the text saved in the editor, which may hold
+// several lines.  zPending is the SQL gathered from earlier lines of the
+// statement, which completion takes into account and Ctrl-X Ctrl-E edits
+// with the line.  Ctrl-R searches the history: Enter runs the entry found,
+// Escape or a key that moves leaves it on the line to be edited.
 EditorRead lineEditorRead(const char* zPrompt, std::string_view zPending, char** pzLine);
 // Adds a complete statement or dot-command to the history and, except in
 // safe mode, to the history file at once.

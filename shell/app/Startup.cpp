@@ -19,6 +19,7 @@
 #include "ext/memtrace/Memtrace.h"
 #include "shell/commands/Dispatch.h"
 #include "shell/core/ArgParsers.h"
+#include "shell/core/InputRecall.h"
 #include "shell/app/InputLoop.h"
 #include "shell/app/LineEditor.h"
 #include "shell/core/NestedInput.h"
@@ -157,6 +158,7 @@ int finishShell(ShellContext* p, ArgumentCopies* pArgs, std::vector<char*>* pCmd
 // Runs the SQL of -cmd or of a command argument; reports its error.
 // Returns the result code (non-zero on error) and sets *pbFailed.
 int runCommandSql(ShellContext* p, const char* zSql, const char* zNoTextFormat, bool* pbFailed) {
+  rememberStatement(zSql);
   openDatabase(p, 0);
   char* zErrMsg = nullptr;
   int rc = runStatements(p, zSql, &zErrMsg);

@@ -100,3 +100,9 @@ int doCheck(ShellContext* p, int nArg, char** azArg);
 int doLint(ShellContext* p, int nArg, char** azArg);
 int doSelftest(ShellContext* p, int nArg, char** azArg);
 int doTestcase(ShellContext* p, int nArg, char** azArg);
+
+// the statement in the user's editor: .edit (edit.cpp)
+int doEdit(ShellContext* p, int nArg, char** azArg);
+
+// a statement run at an interval: .watch (watch.cpp)
+int doWatch(ShellContext* p, int nArg, char** azArg);

@@ -90,6 +90,8 @@ const DotCommandRow dispatchOrder[] = {
     {"vfsname", 1, P, doVfsname},
     {"wheretrace", 1, P, doWheretrace},
     {"width", 1, P, doWidth},
+    {"edit", 2, P, doEdit},
+    {"watch", 2, P, doWatch},
 };
 
 // The commands of the terminal, tested after every row above, with

@@ -54,7 +54,9 @@ int reportUnknownCommand(const char* zCmd);
 // The help table (HelpLines.cpp).
 inline constexpr int nHelpLines = 175;
 extern const char* const helpLines[nHelpLines];
-// The entries of the commands that only matter at a terminal; .help shows
-// them after the others when its output goes to the terminal.
-inline constexpr int nTerminalHelpLines = 9;
+// The entries of the commands that came with the terminal's features
+// (.edit and .watch also run in scripts); .help shows them after the others
+// when its output goes to the terminal, so that a script's .help prints the
+// table it always printed.
+inline constexpr int nTerminalHelpLines = 15;
 extern const char* const terminalHelpLines[nTerminalHelpLines];

@@ -184,6 +184,9 @@ const char* const helpLines[nHelpLines] = {
 
 // clang-format off
 const char* const terminalHelpLines[nTerminalHelpLines] = {
+    ".edit                    Edit the last SQL statement in $VISUAL, $EDITOR or vi",
+    "     What is saved runs as if typed; a failing editor or an empty file runs nothing",
+    "     At the keyboard, Ctrl-X Ctrl-E edits the text typed so far (or the last entry)",
     ".expanded ?auto|on|off?  Show aligned results as one record per block",
     "     auto                  Fit tables to the window, else records (default)",
     "     on                    Every aligned result as records",
@@ -193,5 +196,8 @@ const char* const terminalHelpLines[nTerminalHelpLines] = {
     "     on                    Page output taller than the window (default)",
     "     always                Page all output at the terminal",
     "     CMD                   Run CMD as the pager (default: $SQLSH_PAGER, $PAGER, less)",
+    ".watch SECONDS ?SQL?     Run SQL (default: the last statement) every SECONDS",
+    "     --count N             Stop after N runs",
+    "     Ctrl-C ends the watch (status 0) and the shell goes on",
 };
 // clang-format on

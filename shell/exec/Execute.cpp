@@ -136,6 +136,27 @@ char* phaseErrorText(sqlite3* db, const char* zPhase, int rc, const char* zSql) 
   return zErr;
 }
 
+void reportStatementError(ShellContext* p, const char* zErrMsg, int iLine) {
+  const char* zKind = "Error";
+  const char* zDetail = zErrMsg;
+  if (zErrMsg == nullptr) {
+    zDetail = sqlite3_errmsg(p->db);
+  } else if (std::strncmp(zErrMsg, "in prepare, ", 12) == 0) {
+    zKind = "Parse error";
+    zDetail = zErrMsg + 12;
+  } else if (std::strncmp(zErrMsg, "stepping, ", 10) == 0) {
+    zKind = "Runtime error";
+    zDetail = zErrMsg + 10;
+  }
+  char zPrefix[100];
+  if (iLine > 0) {
+    sqlite3_snprintf(sizeof(zPrefix), zPrefix, "%s near line %d:", zKind, iLine);
+  } else {
+    sqlite3_snprintf(sizeof(zPrefix), zPrefix, "%s:", zKind);
+  }
+  printConsole(stderr, "%s %s\n", zPrefix, zDetail);
+}
+
 int runStatements(ShellContext* p, const char* zSql, char** pzErrMsg) {
   if (pzErrMsg) *pzErrMsg = nullptr;
   if (p->expert.pExpert) return runAdvisor(p, zSql, pzErrMsg);

@@ -8,6 +8,10 @@ struct ShellContext;
 // Runs every statement of zSql; returns the failing result code or SQLITE_OK.
 // *pzErrMsg (engine allocation) receives the error text when asked for.
 int runStatements(ShellContext* p, const char* zSql, char** pzErrMsg);
+// Reports on standard error the failure of SQL run by runStatements: its
+// error text zErrMsg (null: the connection's message), as "Parse error",
+// "Runtime error" or "Error", followed by " near line N" when iLine > 0.
+void reportStatementError(ShellContext* p, const char* zErrMsg, int iLine);
 int runPrepared(ShellContext* p, sqlite3_stmt* pStmt);
 char* phaseErrorText(sqlite3* db, const char* zPhase, int rc, const char* zSql);
 char* sqlErrorContext(const char* zSql, sqlite3* db);

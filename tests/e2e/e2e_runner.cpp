@@ -59,6 +59,7 @@ struct Fixture {  // "--- file NAME" or "--- db NAME"
 
 struct Expected {  // "--- stdout" / "--- stderr"
   bool bAny = false;
+  bool bGlob = false;  // each line is a GLOB pattern for the same line of the output
   std::string zText;
   int iLine = 0;
 };
@@ -185,7 +186,7 @@ struct Header {
   std::string zName;
   std::vector<std::string> azWords;  // the words after the name, options removed
   std::string zRest;                 // everything after the name, trimmed
-  bool bNoEol = false, bEscaped = false, bAny = false;
+  bool bNoEol = false, bEscaped = false, bAny = false, bGlob = false;
   std::string zFrom;  // (from=PATH): the body is a file of the source tree
   std::string zBadOption;
 };
@@ -210,6 +211,8 @@ Header parseHeader(std::string_view zLine) {
           h.bEscaped = true;
         } else if (zOpt == "any") {
           h.bAny = true;
+        } else if (zOpt == "glob") {
+          h.bGlob = true;
         } else if (zOpt.rfind("from=", 0) == 0 && zOpt.size() > 5) {
           h.zFrom = zOpt.substr(5);
         } else {
@@ -282,7 +285,7 @@ void applySection(Case& c, const Header& h, int iLine, const std::vector<std::st
     c.zStdin = zBody;
   } else if (n == "stdout" || n == "stderr") {
     Expected& e = (n == "stdout") ? c.stdoutWant : c.stderrWant;
-    e = {h.bAny, zBody, iLine};
+    e = {h.bAny, h.bGlob, zBody, iLine};
   } else if (n == "exit") {
     if (h.azWords.size() != 1) return fail("'exit' needs one number");
     char* zEnd = nullptr;
@@ -687,9 +690,27 @@ class Scratch {
   fs::path base_;
 };
 
+// With (glob): the texts have as many lines, and each line of the output
+// matches the GLOB pattern of the same line ("*", "?", "[...]"; "[[]" for "[").
+bool matchesLineGlobs(const std::string& zPatterns, const std::string& zGot) {
+  std::istringstream patterns(zPatterns);
+  std::istringstream got(zGot);
+  std::string zPattern;
+  std::string zLine;
+  while (std::getline(patterns, zPattern)) {
+    if (!std::getline(got, zLine)) return false;
+    if (sqlite3_strglob(zPattern.c_str(), zLine.c_str()) != 0) return false;
+  }
+  if (std::getline(got, zLine)) return false;
+  // The final line end must agree too.
+  return zPatterns.empty() == zGot.empty() &&
+         (zPatterns.empty() || (zPatterns.back() == '\n') == (zGot.back() == '\n'));
+}
+
 void compareStream(const Case& c, const char* zWhich, const Expected& want,
                    const std::string& zGot) {
   if (want.bAny || want.zText == zGot) return;
+  if (want.bGlob && matchesLineGlobs(want.zText, zGot)) return;
   int iLine = want.iLine ? want.iLine : c.iLine;
   ADD_FAILURE_AT(c.zFile.c_str(), iLine)
       << zWhich << " differs for \"" << c.zTitle << "\" (" << commandLine(c) << ")\n"

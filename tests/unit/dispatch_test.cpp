@@ -1,6 +1,7 @@
 // The dot-command dispatch chain, the argument splitter and the help printer.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -29,7 +30,7 @@ const ExpectedRow expectedOrder[] = {
     {"shell", 1},       {"system", 1},     {"show", 1},     {"stats", 1},     {"tables", 2},
     {"indices", 1},     {"indexes", 1},    {"testcase", 0}, {"testctrl", 8},  {"timeout", 5},
     {"timer", 5},       {"trace", 1},      {"version", 1},  {"vfsinfo", 1},   {"vfslist", 1},
-    {"vfsname", 1},     {"wheretrace", 1}, {"width", 1},
+    {"vfsname", 1},     {"wheretrace", 1}, {"width", 1},    {"edit", 2},      {"watch", 2},
 };
 
 TEST(DispatchTable, RowsInOrderWithTheirRules) {
@@ -116,6 +117,12 @@ const Resolution resolutions[] = {
     {"vfsn", "vfsname"},
     {"a", "auth"},
     {"lin", "lint"},
+    {"ed", "edit"},
+    {"edi", "edit"},
+    {"edit", "edit"},
+    {"wa", "watch"},
+    {"wat", "watch"},
+    {"watch", "watch"},
     // Exact words.
     {"cd", "cd"},
     {"excel", "excel"},
@@ -141,6 +148,8 @@ const Resolution resolutions[] = {
     {"sel", nullptr},
     {"tree", nullptr},
     {"zzz", nullptr},
+    {"editx", nullptr},
+    {"watches", nullptr},
     {"", nullptr},
 };
 
@@ -153,6 +162,51 @@ TEST(DispatchTable, AbbreviationsResolve) {
     } else {
       ASSERT_NE(pRow, nullptr);
       EXPECT_STREQ(pRow->zName, r.zCommand);
+    }
+  }
+}
+
+// The rows added last (.edit, .watch) take only words that reached nothing
+// before them: every abbreviation of every command still reaches the
+// command it reached without those rows.
+TEST(DispatchTable, CommandsAddedLastChangeNoEarlierAbbreviation) {
+  const std::vector<std::string> azAdded = {"edit", "watch"};
+  auto rows = dotCommandRows();
+  const size_t nEarlier = rows.size() - azAdded.size();
+  for (size_t i = 0; i < azAdded.size(); i++) EXPECT_EQ(rows[nEarlier + i].zName, azAdded[i]);
+  auto earlier = [&](const std::string& zWord) -> const DotCommandRow* {
+    for (size_t i = 0; i < nEarlier; i++) {
+      const DotCommandRow& row = rows[i];
+      const bool bMatch = row.eRule == MatchRule::Exact
+                              ? zWord == row.zName
+                              : zWord[0] == row.zName[0] &&
+                                    static_cast<int>(zWord.size()) >= row.nMinLength &&
+                                    std::strncmp(zWord.c_str(), row.zName, zWord.size()) == 0;
+      if (bMatch) return &row;
+    }
+    for (const DotCommandRow& row : terminalCommandRows()) {
+      if (zWord[0] == row.zName[0] && static_cast<int>(zWord.size()) >= row.nMinLength &&
+          std::strncmp(zWord.c_str(), row.zName, zWord.size()) == 0) {
+        return &row;
+      }
+    }
+    return nullptr;
+  };
+  std::vector<std::string> azWord;
+  for (auto table : {dotCommandRows(), terminalCommandRows()}) {
+    for (const DotCommandRow& row : table) {
+      for (size_t n = 1; n <= std::strlen(row.zName); n++) azWord.emplace_back(row.zName, n);
+    }
+  }
+  for (const std::string& zWord : azWord) {
+    SCOPED_TRACE(zWord);
+    const DotCommandRow* pBefore = earlier(zWord);
+    const DotCommandRow* pNow = findDotCommand(zWord.c_str());
+    if (pBefore != nullptr) {
+      EXPECT_EQ(pNow, pBefore) << (pNow ? pNow->zName : "");
+    } else if (pNow != nullptr) {
+      EXPECT_NE(std::find(azAdded.begin(), azAdded.end(), pNow->zName), azAdded.end())
+          << pNow->zName;
     }
   }
 }
