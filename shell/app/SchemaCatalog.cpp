@@ -9,6 +9,7 @@
 #include <cstring>
 #include <tuple>
 
+#include "shell/app/StatementReader.h"
 #include "shell/core/ShellContext.h"
 
 namespace {
@@ -68,14 +69,15 @@ bool sameStamp(const SchemaCatalog& catalog, const SchemaStamp& stamp) {
 
 void readObjects(sqlite3* db, CatalogSchema* pSchema, int iSchema) {
   SqlitePtr zSql(sqlite3_mprintf(
-      "SELECT type, name FROM \"%w\".sqlite_schema WHERE type IN ('table','view','index')",
+      "SELECT type, name, sql FROM \"%w\".sqlite_schema WHERE type IN ('table','view','index')",
       pSchema->zName.c_str()));
   StmtPtr pStmt = zSql ? prepareStmt(db, zSql.get()) : StmtPtr();
-  auto add = [&](const char* zName, CatalogKind eKind) {
+  auto add = [&](const char* zName, CatalogKind eKind, const char* zCreate = "") {
     CatalogObject object;
     object.zName = zName;
     object.eKind = eKind;
     object.iSchema = iSchema;
+    if (eKind == CatalogKind::Table) object.zSql = zCreate;
     pSchema->aObjects.push_back(std::move(object));
   };
   // The catalog itself can be read like a table.
@@ -84,9 +86,11 @@ void readObjects(sqlite3* db, CatalogSchema* pSchema, int iSchema) {
     const char* zType = columnText(pStmt.get(), 0);
     const char* zName = columnText(pStmt.get(), 1);
     if (zName[0] == 0) continue;
-    add(zName, std::strcmp(zType, "view") == 0    ? CatalogKind::View
-               : std::strcmp(zType, "index") == 0 ? CatalogKind::Index
-                                                  : CatalogKind::Table);
+    add(zName,
+        std::strcmp(zType, "view") == 0    ? CatalogKind::View
+        : std::strcmp(zType, "index") == 0 ? CatalogKind::Index
+                                           : CatalogKind::Table,
+        columnText(pStmt.get(), 2));
   }
 }
 
@@ -116,6 +120,63 @@ struct ColumnReader {
     return bAny;
   }
 };
+
+// The columns of an ordinary table, read off its CREATE TABLE statement
+// (much faster than asking the engine table by table); false for what this
+// reading does not cover (a virtual table, an unexpected shape), which the
+// engine is then asked about.
+bool columnsFromCreate(const std::string& zCreate, std::vector<std::string>* pazColumns) {
+  const std::vector<SqlToken> aTokens = tokenizeSql(zCreate);
+  auto isWord = [&](size_t i, const char* zWord) {
+    return i < aTokens.size() && aTokens[i].eKind == SqlTokenKind::Word &&
+           sqlite3_stricmp(aTokens[i].zName.c_str(), zWord) == 0;
+  };
+  auto isPunct = [&](size_t i, char c) {
+    return i < aTokens.size() && aTokens[i].eKind == SqlTokenKind::Punct &&
+           aTokens[i].zName[0] == c;
+  };
+  if (!isWord(0, "CREATE")) return false;
+  size_t i = 1;
+  while (i < aTokens.size() && !isPunct(i, '(')) {
+    if (isWord(i, "VIRTUAL") || isWord(i, "AS")) return false;
+    i++;
+  }
+  std::vector<std::string> azColumns;
+  int nDepth = 0;
+  bool bElementStart = true;
+  for (; i < aTokens.size(); i++) {
+    if (isPunct(i, '(')) {
+      nDepth++;
+      if (nDepth == 1) bElementStart = true;
+      continue;
+    }
+    if (isPunct(i, ')')) {
+      if (--nDepth == 0) break;
+      continue;
+    }
+    if (nDepth != 1) continue;
+    if (isPunct(i, ',')) {
+      bElementStart = true;
+      continue;
+    }
+    if (!bElementStart) continue;
+    bElementStart = false;
+    // A table constraint ends the columns; anything else begins with the column's name.
+    if (isWord(i, "CONSTRAINT") || isWord(i, "PRIMARY") || isWord(i, "UNIQUE") ||
+        isWord(i, "CHECK") || isWord(i, "FOREIGN")) {
+      break;
+    }
+    const SqlToken& t = aTokens[i];
+    if (t.eKind != SqlTokenKind::Word && t.eKind != SqlTokenKind::QuotedName &&
+        t.eKind != SqlTokenKind::String) {
+      return false;
+    }
+    azColumns.push_back(t.zName);
+  }
+  if (nDepth != 0 || azColumns.empty()) return false;
+  *pazColumns = std::move(azColumns);
+  return true;
+}
 
 void readFunctions(sqlite3* db, SchemaCatalog* pCatalog) {
   std::vector<std::string> azNames;
@@ -220,6 +281,10 @@ void readObjectColumns(SchemaCatalog& catalog, ColumnReader& reader, CatalogObje
   if (object.bColumnsRead) return;
   object.bColumnsRead = true;
   if (object.eKind == CatalogKind::Index || object.iSchema < 0) return;
+  if (!object.zSql.empty() && columnsFromCreate(object.zSql, &object.azColumns)) {
+    object.zSql = std::string();
+    return;
+  }
   const CatalogSchema& schema = catalog.aSchemas[static_cast<size_t>(object.iSchema)];
   reader.read(schema.zName.c_str(), object.zName, &object.azColumns);
 }

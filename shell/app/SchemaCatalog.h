@@ -22,6 +22,7 @@ struct CatalogObject {
   int iSchema = -1;  // the schema's place in SchemaCatalog::aSchemas, -1 for a function
   bool bColumnsRead = false;
   std::vector<std::string> azColumns;
+  std::string zSql;  // a table's CREATE statement, from which its columns are read
 };
 
 struct CatalogSchema {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -138,6 +139,57 @@ TEST(StatementCompletion, TheCatalogIsReadAgainWhenTheSchemaChanges) {
   sqlite3_exec(shop.db, "ATTACH ':memory:' AS archive; CREATE TABLE archive.old_orders(x)", nullptr,
                nullptr, nullptr);
   EXPECT_EQ(complete(shop.db, "SELECT * FROM archive.").aWords, Words{"old_orders"});
+}
+
+// The columns proposed are the engine's own, whatever the table's definition
+// looks like (the catalog reads them off the CREATE statement).
+TEST(StatementCompletion, ColumnsAreTheEnginesOwn) {
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(":memory:", &db), SQLITE_OK);
+  const char* const azTables[] = {
+      "CREATE TABLE a(id INTEGER PRIMARY KEY, \"due date\" TEXT CHECK(\"due date\" > ''),"
+      " carrier DEFAULT (lower('X')), weight AS (id * 2) STORED, CONSTRAINT c UNIQUE(carrier),"
+      " FOREIGN KEY(id) REFERENCES a)",
+      "CREATE TABLE IF NOT EXISTS [b](`x y` NUMERIC(10, 2) NOT NULL, [key], 'value', \"a\"\"b\")",
+      "CREATE TABLE c(p, q, PRIMARY KEY(p, q)) WITHOUT ROWID",
+      "CREATE TABLE d AS SELECT 1 AS one, 'x' AS \"two words\"",
+      "CREATE TABLE e(/* a remark, with a comma */ r -- and another, here\n , s)",
+      "CREATE VIRTUAL TABLE f USING fts5(title, body)",
+      "CREATE VIEW g(v1, v2) AS SELECT 1, 2",
+      "CREATE VIEW h AS SELECT id, carrier FROM a",
+  };
+  for (const char* zSql : azTables) {
+    ASSERT_EQ(sqlite3_exec(db, zSql, nullptr, nullptr, nullptr), SQLITE_OK) << zSql;
+  }
+  for (const char* zTable : {"a", "b", "c", "d", "e", "f", "g", "h"}) {
+    SCOPED_TRACE(zTable);
+    Words aEngine;
+    sqlite3_stmt* pStmt = nullptr;
+    const std::string zQuery =
+        std::string("SELECT name FROM pragma_table_xinfo('") + zTable + "') WHERE hidden <> 1";
+    ASSERT_EQ(sqlite3_prepare_v2(db, zQuery.c_str(), -1, &pStmt, nullptr), SQLITE_OK);
+    while (sqlite3_step(pStmt) == SQLITE_ROW) {
+      aEngine.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(pStmt, 0)));
+    }
+    sqlite3_finalize(pStmt);
+    Words aProposed;
+    for (std::string z : complete(db, std::string("SELECT * FROM ") + zTable + " WHERE ").aWords) {
+      // Names that need quotes are proposed in them.
+      if (z.size() >= 2 && z.front() == '"') {
+        std::string zPlain;
+        for (size_t i = 1; i + 1 < z.size(); i++) {
+          zPlain += z[i];
+          if (z[i] == '"') i++;
+        }
+        z = zPlain;
+      }
+      aProposed.push_back(z);
+    }
+    std::sort(aEngine.begin(), aEngine.end());
+    std::sort(aProposed.begin(), aProposed.end());
+    EXPECT_EQ(aProposed, aEngine);
+  }
+  sqlite3_close(db);
 }
 
 }  // namespace
