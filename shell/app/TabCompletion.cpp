@@ -582,6 +582,7 @@ TabCandidates dotCommandCandidates(const CompletionSource& source, std::string_v
     case ArgumentKind::OpenSlots: {
       if (source.p == nullptr) break;
       const bool bOpenOnly = argumentKind(zCommand, aArgs, nPositional) == ArgumentKind::OpenSlots;
+      if (!bOpenOnly && startsWith("close", zWord)) result.aWords.emplace_back("close");
       const size_t nSlots = sizeof(source.p->aConn) / sizeof(source.p->aConn[0]);
       for (size_t i = 0; i < nSlots; i++) {
         const ShellConn& conn = source.p->aConn[i];
