@@ -459,7 +459,7 @@ int processInput(ShellContext* p) {
       aQueued.pop_front();
       bNulInLine = blankNulBytes(zLine, nLen);
       // At the keyboard the line is shown at its prompt, as if typed.
-      if (bEditing) {
+      if (bEditing || bAtKeyboard) {
         std::printf("%s%s\n", nSql > 0 ? zContPrompt : zMainPrompt, zLine);
         std::fflush(stdout);
       }

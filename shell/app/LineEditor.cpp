@@ -48,6 +48,11 @@ struct EditorState {
   // shell looked at first); readKey hands them over before reading more.
   std::string zAhead;
   std::string zLastQuery;  // the text of the last history search
+  // libedit brings rl_line_buffer and rl_point up to date only as it reads
+  // a key; until then (a fresh prompt, a line put back) they are these.
+  bool bLineKnown = false;
+  std::string zLineNow;
+  size_t iPointNow = 0;
 };
 
 EditorState editor;
@@ -355,8 +360,22 @@ size_t shownWidth(std::string_view z) {
 
 // The line being edited, as libedit holds it.
 std::string editedLine() {
+  if (!editor.bLineKnown) return editor.zLineNow;
   if (rl_line_buffer == nullptr || rl_end <= 0) return {};
   return std::string(rl_line_buffer, static_cast<size_t>(rl_end));
+}
+
+// The cursor's place in editedLine().
+size_t editedPoint() {
+  if (!editor.bLineKnown) return editor.iPointNow;
+  return std::min<size_t>(static_cast<size_t>(std::max(rl_point, 0)), editedLine().size());
+}
+
+// The line libedit holds, the cursor at its end, until it reads a key.
+void lineIsNow(std::string zLine) {
+  editor.bLineKnown = false;
+  editor.iPointNow = zLine.size();
+  editor.zLineNow = std::move(zLine);
 }
 
 void writeTerminal(std::string_view z) {
@@ -398,7 +417,7 @@ constexpr std::string_view lineEndKey = "\x05";
 // shown again under it.
 void sayBelowTheLine(const char* zPrompt, const std::string& zMessage) {
   const std::string zLine = editedLine();
-  const size_t iPoint = std::min<size_t>(static_cast<size_t>(std::max(rl_point, 0)), zLine.size());
+  const size_t iPoint = editedPoint();
   eraseEditingArea(shownWidth(zPrompt) + shownWidth(std::string_view(zLine).substr(0, iPoint)));
   printConsole(stderr, "%s\r\n", zMessage.c_str());
   std::fflush(stderr);
@@ -464,8 +483,7 @@ SearchEnd searchHistory(const char* zPrompt, const sigset_t* pmWaiting) {
   std::string zQuery;
   int iMatch = -1;  // the entry shown, or -1 for the original line
   bool bFailed = false;
-  const size_t iPoint =
-      std::min<size_t>(static_cast<size_t>(std::max(rl_point, 0)), zOriginal.size());
+  const size_t iPoint = editedPoint();
   size_t nColsBefore =
       shownWidth(zPrompt) + shownWidth(std::string_view(zOriginal).substr(0, iPoint));
   auto show = [&]() {
@@ -729,6 +747,7 @@ EditorRead lineEditorRead(const char* zPrompt, std::string_view zPending, char**
   sigdelset(&mWaiting, SIGHUP);
   sigdelset(&mWaiting, SIGTERM);
   rl_callback_handler_install(zPrompt, onLineDone);
+  lineIsNow("");
   bool bInterrupted = false;
   bool bEdited = false;
   std::string zEdited;
@@ -779,8 +798,7 @@ EditorRead lineEditorRead(const char* zPrompt, std::string_view zPending, char**
         // The editor gets the terminal in its ordinary mode, and the
         // signals as they are outside the wait.
         const std::string zLine = editedLine();
-        const size_t iPoint =
-            std::min<size_t>(static_cast<size_t>(std::max(rl_point, 0)), zLine.size());
+        const size_t iPoint = editedPoint();
         eraseEditingArea(shownWidth(zPrompt) +
                          shownWidth(std::string_view(zLine).substr(0, iPoint)));
         rl_callback_handler_remove();
@@ -795,6 +813,7 @@ EditorRead lineEditorRead(const char* zPrompt, std::string_view zPending, char**
         printConsole(stderr, "Nothing changed: %s\n", edited.zWhy.c_str());
         std::fflush(stderr);
         rl_callback_handler_install(zPrompt, onLineDone);
+        lineIsNow(zLine);
         if (!zLine.empty()) {
           rl_insert_text(zLine.c_str());
           writeTerminal("\r");
@@ -805,6 +824,7 @@ EditorRead lineEditorRead(const char* zPrompt, std::string_view zPending, char**
       }
     }
     rl_callback_read_char();
+    editor.bLineKnown = true;
   }
   sigprocmask(SIG_SETMASK, &mSaved, nullptr);
   editor.zAhead.clear();

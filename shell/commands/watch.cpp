@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -182,6 +183,11 @@ int doWatch(ShellContext* p, int nArg, char** azArg) {
       break;
     }
   }
-  if (bAtKeyboard && nInterrupts != 0) nInterrupts = 0;
+  if (bAtKeyboard && nInterrupts != 0) {
+    // The Ctrl-C is used up here; the prompt comes back on a line of its own.
+    nInterrupts = 0;
+    std::fputs("\n", stdout);
+    std::fflush(stdout);
+  }
   return rc;
 }

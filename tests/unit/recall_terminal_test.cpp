@@ -162,13 +162,22 @@ TEST(HistorySearch, CtrlGPutsBackTheLineAndCtrlCThrowsItAway) {
   EditingSession e;
   ASSERT_TRUE(e.s().started());
   e.run("SELECT 11;");
+  // Ctrl-G at a fresh prompt: the line is empty again (not the line run last).
+  e.s().send(keyCtrlR);
+  e.s().send("11");
+  readUntilHolding(e.s(), "`11': SELECT 11;");
+  e.s().send(keyCtrlG);
+  quietFor(e.s(), 200ms);
+  std::string out = e.run("SELECT 5;");
+  EXPECT_TRUE(has(out, "\n5\n")) << out;
+  EXPECT_FALSE(has(out, "\n11\n")) << out;
   // Ctrl-G: the half-typed line comes back as it was, and goes on.
   e.s().send("SELECT 5");
   e.s().send(keyCtrlR);
   e.s().send("11");
   readUntilHolding(e.s(), "`11': SELECT 11;");
   e.s().send(keyCtrlG);
-  std::string out = quietFor(e.s(), 300ms);
+  out = quietFor(e.s(), 300ms);
   EXPECT_TRUE(has(out, "sqlite> SELECT 5")) << out;
   out = e.run(";");
   EXPECT_TRUE(has(out, "\n5\n")) << out;
