@@ -1,10 +1,14 @@
 // .edit: the last SQL statement in the user's editor; what is saved is read
-// next as if typed.
+// next as if typed (by the input that ran the command; on the command line,
+// as an input of its own).
+#include <cstdio>
 #include <string>
+#include <utility>
 
 #include "shell/commands/Commands.h"
 #include "shell/core/ExternalEditor.h"
 #include "shell/core/InputRecall.h"
+#include "shell/core/NestedInput.h"
 #include "shell/core/Output.h"
 #include "shell/core/SafeMode.h"
 #include "shell/core/ShellContext.h"
@@ -28,6 +32,25 @@ int doEdit(ShellContext* p, int nArg, char** azArg) {
     printConsole(stderr, "Nothing changed: %s\n", edited.zWhy.c_str());
     return 1;
   }
-  queueInput(edited.zText);
-  return 0;
+  if (p->nInputDepth > 0) {
+    // The input loop running this command reads the text next.
+    queueInput(edited.zText);
+    return 0;
+  }
+  // A command of the command line, with no input being read: the text runs
+  // as an input of its own.
+  std::string zText = std::move(edited.zText);
+  FILE* pIn = fmemopen(zText.data(), zText.size(), "r");
+  if (pIn == nullptr) {
+    printRaw(stderr, "Error: cannot read the edited text\n");
+    return 1;
+  }
+  FILE* pInSaved = p->pIn;
+  const int iLineNoSaved = p->iLineNo;
+  p->pIn = pIn;
+  const int rc = runNestedInput(p);
+  std::fclose(pIn);
+  p->pIn = pInSaved;
+  p->iLineNo = iLineNoSaved;
+  return rc;
 }
