@@ -332,30 +332,46 @@ int windowColumns() {
   return 80;
 }
 
-// The columns libedit takes to show z: a control character shows as two
-// ("^J"), other characters by their width.
-size_t shownWidth(std::string_view z) {
-  size_t nCols = 0;
-  std::mbstate_t state{};
-  size_t i = 0;
-  while (i < z.size()) {
-    wchar_t wc = 0;
-    const size_t n = std::mbrtowc(&wc, z.data() + i, z.size() - i, &state);
-    if (n == static_cast<size_t>(-1) || n == static_cast<size_t>(-2)) {
-      state = std::mbstate_t{};
-      nCols++;
-      i++;
-      continue;
-    }
-    i += n == 0 ? 1 : n;
-    if (wc < 0x20 || wc == 0x7f) {
-      nCols += 2;
-    } else {
-      const int w = wcwidth(wc);
-      nCols += w < 0 ? 1 : static_cast<size_t>(w);
+// The row, counted from the prompt's, at which libedit leaves the cursor
+// after showing zPrompt and then zText: a line end begins a row, a control
+// character shows as two columns ("^A"), others by their width, and a row
+// that fills the window moves the cursor to the next one.
+size_t cursorRow(std::string_view zPrompt, std::string_view zText) {
+  const size_t nCols = static_cast<size_t>(windowColumns());
+  size_t nRow = 0;
+  size_t nCol = 0;
+  for (std::string_view z : {zPrompt, zText}) {
+    std::mbstate_t state{};
+    size_t i = 0;
+    while (i < z.size()) {
+      wchar_t wc = 0;
+      const size_t n = std::mbrtowc(&wc, z.data() + i, z.size() - i, &state);
+      size_t nWidth = 1;
+      if (n == static_cast<size_t>(-1) || n == static_cast<size_t>(-2)) {
+        state = std::mbstate_t{};
+        i++;
+      } else {
+        i += n == 0 ? 1 : n;
+        if (wc == L'\n') {
+          nRow++;
+          nCol = 0;
+          continue;
+        }
+        const int w = wcwidth(wc);
+        nWidth = wc < 0x20 || wc == 0x7f ? 2 : w < 0 ? 1 : static_cast<size_t>(w);
+      }
+      if (nCol + nWidth > nCols) {
+        nRow++;
+        nCol = 0;
+      }
+      nCol += nWidth;
+      if (nCol >= nCols) {
+        nRow++;
+        nCol = 0;
+      }
     }
   }
-  return nCols;
+  return nRow;
 }
 
 // The line being edited, as libedit holds it.
@@ -383,29 +399,107 @@ void writeTerminal(std::string_view z) {
   std::fflush(stdout);
 }
 
-// Clears what libedit shows (the prompt and the line, the cursor nColsBefore
-// columns after the prompt's start), leaving the cursor where the prompt
-// began: libedit then draws everything afresh from there.
-void eraseEditingArea(size_t nColsBefore) {
-  const size_t nRows = nColsBefore / static_cast<size_t>(windowColumns());
+// Clears what libedit shows (the prompt and the line, the cursor nRowsBelow
+// rows below the prompt's first), leaving the cursor where the prompt began:
+// libedit then draws everything afresh from there.
+void eraseEditingArea(size_t nRowsBelow) {
   std::string z;
-  if (nRows > 0) z += "\x1b[" + std::to_string(nRows) + "A";
+  if (nRowsBelow > 0) z += "\x1b[" + std::to_string(nRowsBelow) + "A";
   z += "\r\x1b[J";
   writeTerminal(z);
 }
 
-// Shows zPrompt and zLine in place of what libedit shows, whose cursor is
-// nColsBefore columns after the start of its prompt.  libedit leaves its
-// cursor at the start of the line (the prompt's width is returned as the
-// new nColsBefore).  libedit takes no empty line here: an empty one shows
-// as a blank, which the caller clears with keys (see clearLineKeys).
-size_t redrawAs(size_t nColsBefore, const char* zPrompt, const std::string& zLine) {
-  eraseEditingArea(nColsBefore);
-  rl_set_prompt(zPrompt);
-  rl_replace_line(zLine.empty() ? " " : zLine.c_str(), 0);
-  rl_forced_update_display();
-  std::fflush(stdout);
-  return shownWidth(zPrompt);
+// The row of libedit's cursor, as eraseEditingArea takes it, for the line
+// being edited under zPrompt.
+size_t editedCursorRow(const char* zPrompt) {
+  return cursorRow(zPrompt, std::string_view(editedLine()).substr(0, editedPoint()));
+}
+
+// One character of a text as the search shows it: where its bytes begin in
+// the text, how many there are, and the columns it takes (a line end or
+// another control character shows as one blank).
+struct ShownChar {
+  size_t iByte;
+  size_t nBytes;
+  size_t nWidth;
+};
+
+std::vector<ShownChar> shownChars(std::string_view z) {
+  std::vector<ShownChar> aChar;
+  std::mbstate_t state{};
+  size_t i = 0;
+  while (i < z.size()) {
+    wchar_t wc = 0;
+    const size_t n = std::mbrtowc(&wc, z.data() + i, z.size() - i, &state);
+    if (n == static_cast<size_t>(-1) || n == static_cast<size_t>(-2)) {
+      state = std::mbstate_t{};
+      aChar.push_back({i, 1, 1});
+      i++;
+      continue;
+    }
+    const size_t nBytes = n == 0 ? 1 : n;
+    const int w = wc < 0x20 || wc == 0x7f ? 1 : wcwidth(wc);
+    aChar.push_back({i, nBytes, w < 0 ? 1 : static_cast<size_t>(w)});
+    i += nBytes;
+  }
+  return aChar;
+}
+
+// Appends to *pzOut the characters aChar[iFrom..] of z that fit in nCols
+// columns; returns the columns used.
+size_t appendShown(std::string* pzOut, std::string_view z, const std::vector<ShownChar>& aChar,
+                   size_t iFrom, size_t nCols) {
+  size_t nUsed = 0;
+  for (size_t i = iFrom; i < aChar.size(); i++) {
+    const ShownChar& c = aChar[i];
+    if (nUsed + c.nWidth > nCols) break;
+    const auto cFirst = static_cast<unsigned char>(z[c.iByte]);
+    if (c.nBytes == 1 && (cFirst < 0x20 || cFirst == 0x7f)) {
+      *pzOut += ' ';
+    } else {
+      pzOut->append(z.substr(c.iByte, c.nBytes));
+    }
+    nUsed += c.nWidth;
+  }
+  return nUsed;
+}
+
+// The search as one row of the window: zLabel, then zEntry, its line ends
+// and other control characters as blanks, cut to the window.  An entry too
+// long to show whole shows the part around the text found (at byte iFound,
+// nFound bytes), after "...".
+std::string searchRow(std::string_view zLabel, std::string_view zEntry, size_t iFound,
+                      size_t nFound) {
+  const size_t nCols = static_cast<size_t>(windowColumns()) - 1;
+  std::string zRow;
+  const size_t nLabel = appendShown(&zRow, zLabel, shownChars(zLabel), 0, nCols);
+  if (nLabel >= nCols) return zRow;
+  const size_t nRoom = nCols - nLabel;
+  const std::vector<ShownChar> aChar = shownChars(zEntry);
+  // The columns up to the end of the text found, and those of the text.
+  size_t nUpToFound = 0;
+  size_t nFoundCols = 0;
+  for (size_t i = 0; i < aChar.size() && aChar[i].iByte < iFound + nFound; i++) {
+    nUpToFound += aChar[i].nWidth;
+    if (aChar[i].iByte >= iFound) nFoundCols += aChar[i].nWidth;
+  }
+  if (nUpToFound > nRoom && nRoom > 3) {
+    // Characters go from the start until the text found fits after "...",
+    // a few columns after it kept for what follows.
+    const size_t nShown = nRoom - 3;
+    const size_t nSpare = nFoundCols < nShown ? std::min<size_t>(8, (nShown - nFoundCols) / 2) : 0;
+    size_t iStart = 0;
+    size_t nDropped = 0;
+    while (iStart < aChar.size() && nUpToFound - nDropped + nSpare > nShown &&
+           aChar[iStart].iByte < iFound) {
+      nDropped += aChar[iStart++].nWidth;
+    }
+    zRow += "...";
+    appendShown(&zRow, zEntry, aChar, iStart, nShown);
+    return zRow;
+  }
+  appendShown(&zRow, zEntry, aChar, 0, nRoom);
+  return zRow;
 }
 
 // libedit's keys (emacs bindings) that move to the line's start and clear
@@ -413,12 +507,10 @@ size_t redrawAs(size_t nColsBefore, const char* zPrompt, const std::string& zLin
 constexpr std::string_view clearLineKeys = "\x01\x0b";
 constexpr std::string_view lineEndKey = "\x05";
 
-// Prints zMessage on a line of its own below the edited line, which is then
-// shown again under it.
-void sayBelowTheLine(const char* zPrompt, const std::string& zMessage) {
-  const std::string zLine = editedLine();
-  const size_t iPoint = editedPoint();
-  eraseEditingArea(shownWidth(zPrompt) + shownWidth(std::string_view(zLine).substr(0, iPoint)));
+// Prints zMessage on a line of its own where the prompt and its line were,
+// which are then shown again under it.
+void sayAboveTheLine(const char* zPrompt, const std::string& zMessage) {
+  eraseEditingArea(editedCursorRow(zPrompt));
   printConsole(stderr, "%s\r\n", zMessage.c_str());
   std::fflush(stderr);
   rl_forced_update_display();
@@ -435,16 +527,17 @@ std::vector<std::string> historyEntries() {
   return azEntry;
 }
 
-// True when zEntry holds zQuery, ASCII letters in either case.
-bool holdsText(std::string_view zEntry, std::string_view zQuery) {
-  if (zQuery.empty()) return true;
-  if (zEntry.size() < zQuery.size()) return false;
-  for (size_t i = 0; i + zQuery.size() <= zEntry.size(); i++) {
+// Where zEntry holds zQuery, ASCII letters in either case, searched from
+// its end (the text nearest the end is shown); npos when it does not.
+size_t foundAt(std::string_view zEntry, std::string_view zQuery) {
+  if (zQuery.empty()) return zEntry.size();
+  if (zEntry.size() < zQuery.size()) return std::string_view::npos;
+  for (size_t i = zEntry.size() - zQuery.size() + 1; i-- > 0;) {
     if (sqlite3_strnicmp(zEntry.data() + i, zQuery.data(), static_cast<int>(zQuery.size())) == 0) {
-      return true;
+      return i;
     }
   }
-  return false;
+  return std::string_view::npos;
 }
 
 // The bytes of one key that begins with ESC: alone (nothing follows at
@@ -483,14 +576,16 @@ SearchEnd searchHistory(const char* zPrompt, const sigset_t* pmWaiting) {
   std::string zQuery;
   int iMatch = -1;  // the entry shown, or -1 for the original line
   bool bFailed = false;
-  const size_t iPoint = editedPoint();
-  size_t nColsBefore =
-      shownWidth(zPrompt) + shownWidth(std::string_view(zOriginal).substr(0, iPoint));
+  // The search takes one row of its own, drawn here; libedit's display is
+  // cleared now and drawn afresh at the end.
+  eraseEditingArea(editedCursorRow(zPrompt));
   auto show = [&]() {
-    std::string zSearchPrompt = bFailed ? "(failed reverse-i-search)`" : "(reverse-i-search)`";
-    zSearchPrompt += zQuery + "': ";
+    std::string zLabel = bFailed ? "(failed reverse-i-search)`" : "(reverse-i-search)`";
+    zLabel += zQuery + "': ";
     const std::string& zLine = iMatch >= 0 ? azEntry[static_cast<size_t>(iMatch)] : zOriginal;
-    nColsBefore = redrawAs(nColsBefore, zSearchPrompt.c_str(), zLine);
+    size_t iFound = iMatch >= 0 ? foundAt(zLine, zQuery) : std::string::npos;
+    if (iFound == std::string::npos) iFound = 0;
+    writeTerminal("\r\x1b[J" + searchRow(zLabel, zLine, iFound, zQuery.size()));
   };
   // Looks from entry iFrom towards older (iStep -1) or newer (+1) entries
   // for one that holds the text and differs from the entry shown.
@@ -499,7 +594,7 @@ SearchEnd searchHistory(const char* zPrompt, const sigset_t* pmWaiting) {
     for (int i = iFrom; i >= 0 && i < static_cast<int>(azEntry.size()); i += iStep) {
       const std::string& z = azEntry[static_cast<size_t>(i)];
       if (i != iMatch && pzShown != nullptr && z == *pzShown) continue;
-      if (holdsText(z, zQuery)) {
+      if (foundAt(z, zQuery) != std::string_view::npos) {
         iMatch = i;
         bFailed = false;
         return;
@@ -511,7 +606,12 @@ SearchEnd searchHistory(const char* zPrompt, const sigset_t* pmWaiting) {
   // Back to the prompt with zLine, the cursor at its end: keys for libedit
   // do the rest, and the key that ended the search follows them.
   auto finish = [&](SearchEnd eEnd, const std::string& zLine) {
-    nColsBefore = redrawAs(nColsBefore, zPrompt, zLine);
+    writeTerminal("\r\x1b[J");
+    // libedit takes no empty line here: an empty one is a blank, cleared
+    // by the keys that follow.
+    rl_replace_line(zLine.empty() ? " " : zLine.c_str(), 0);
+    rl_forced_update_display();
+    std::fflush(stdout);
     editor.zAhead.insert(0, zLine.empty() ? clearLineKeys : lineEndKey);
     if (!zQuery.empty()) editor.zLastQuery = zQuery;
     return eEnd;
@@ -787,20 +887,18 @@ EditorRead lineEditorRead(const char* zPrompt, std::string_view zPending, char**
         if (editor.p != nullptr && editor.p->bSafeActive) {
           // Refused as safe mode refuses .edit, but the session and the
           // line being typed are kept.
-          sayBelowTheLine(zPrompt, "line " + std::to_string(editor.p->iLineNo + 1) +
+          sayAboveTheLine(zPrompt, "line " + std::to_string(editor.p->iLineNo + 1) +
                                        ": cannot run the editor in safe mode");
           continue;
         }
         if (zText.empty()) {
-          sayBelowTheLine(zPrompt, "Nothing to edit");
+          sayAboveTheLine(zPrompt, "Nothing to edit");
           continue;
         }
         // The editor gets the terminal in its ordinary mode, and the
         // signals as they are outside the wait.
         const std::string zLine = editedLine();
-        const size_t iPoint = editedPoint();
-        eraseEditingArea(shownWidth(zPrompt) +
-                         shownWidth(std::string_view(zLine).substr(0, iPoint)));
+        eraseEditingArea(editedCursorRow(zPrompt));
         rl_callback_handler_remove();
         sigprocmask(SIG_SETMASK, &mSaved, nullptr);
         EditedText edited = editInExternalEditor(zText);

@@ -119,6 +119,28 @@ TEST(HistorySearch, EnterRunsTheEntryFoundOnceAndLeavesOneFreshPrompt) {
                                                  "SELECT 'next';", ".quit"}));
 }
 
+// The search takes one row whatever the entry: a long one, or one of several
+// lines, shows the part around the text found; Enter still runs all of it.
+TEST(HistorySearch, ALongEntryIsShownOnOneRowAroundTheTextFound) {
+  REQUIRE_SHELL();
+  EditingSession e;
+  ASSERT_TRUE(e.s().started());
+  e.s().resize(24, 40);
+  e.s().send("SELECT 'a statement longer than the window',\r");
+  e.s().readUntil("   ...> ");
+  e.run("'its second line' AS tail;");
+  e.s().send(keyCtrlR);
+  e.s().send("tail");
+  std::string out = readUntilHolding(e.s(), "' AS tail;");
+  EXPECT_TRUE(has(out, "(reverse-i-search)`tail': ...")) << out;
+  EXPECT_FALSE(has(out, "\n")) << out;
+  e.s().send("\r");
+  out = e.s().readUntil("sqlite> ");
+  EXPECT_TRUE(has(out, "a statement longer than the window|its second line\n")) << out;
+  e.s().send(".quit\r");
+  EXPECT_EQ(e.s().waitExit(), 0);
+}
+
 TEST(HistorySearch, EscapeOrAKeyThatMovesLeavesTheEntryToBeEdited) {
   REQUIRE_SHELL();
   const struct {
