@@ -14,6 +14,7 @@
 #include <sys/ioctl.h>
 #include <sys/select.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -571,6 +572,22 @@ enum class SearchEnd {
 // Ctrl-G puts back the line as it was; Ctrl-C throws the line away as at
 // the prompt.
 SearchEnd searchHistory(const char* zPrompt, const sigset_t* pmWaiting) {
+  // Ctrl-S reaches the search rather than stopping the terminal's output.
+  struct FlowControlOff {
+    termios saved{};
+    bool bChanged = false;
+    FlowControlOff() {
+      if (tcgetattr(STDIN_FILENO, &saved) != 0 || (saved.c_iflag & IXON) == 0) return;
+      termios now = saved;
+      now.c_iflag &= ~static_cast<tcflag_t>(IXON);
+      bChanged = tcsetattr(STDIN_FILENO, TCSANOW, &now) == 0;
+    }
+    FlowControlOff(const FlowControlOff&) = delete;
+    FlowControlOff& operator=(const FlowControlOff&) = delete;
+    ~FlowControlOff() {
+      if (bChanged) tcsetattr(STDIN_FILENO, TCSANOW, &saved);
+    }
+  } flowControlOff;
   const std::vector<std::string> azEntry = historyEntries();
   const std::string zOriginal = editedLine();
   std::string zQuery;

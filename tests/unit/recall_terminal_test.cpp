@@ -119,6 +119,31 @@ TEST(HistorySearch, EnterRunsTheEntryFoundOnceAndLeavesOneFreshPrompt) {
                                                  "SELECT 'next';", ".quit"}));
 }
 
+// Ctrl-R goes to older entries, Ctrl-S back to newer ones (the terminal's
+// flow control does not take Ctrl-S meanwhile); a repeated entry is passed.
+TEST(HistorySearch, CtrlRAndCtrlSWalkTheMatchingEntries) {
+  REQUIRE_SHELL();
+  EditingSession e;
+  ASSERT_TRUE(e.s().started());
+  e.run("SELECT 'a1';");
+  e.run("SELECT 'a2';");
+  e.run("SELECT 'b';");
+  e.run("SELECT 'a2';");
+  e.s().send(keyCtrlR);
+  e.s().send("a");
+  EXPECT_TRUE(has(readUntilHolding(e.s(), "`a': SELECT 'a2';"), "`a': SELECT 'a2';"));
+  e.s().send(keyCtrlR);
+  EXPECT_TRUE(has(readUntilHolding(e.s(), "`a': SELECT 'a1';"), "`a': SELECT 'a1';"));
+  e.s().send("\x13");
+  EXPECT_TRUE(has(readUntilHolding(e.s(), "`a': SELECT 'a2';"), "`a': SELECT 'a2';"));
+  e.s().send("\r");
+  const std::string out = e.s().readUntil("sqlite> ");
+  EXPECT_TRUE(has(out, "\na2\nsqlite> ")) << out;
+  EXPECT_FALSE(has(out, "\na1\n")) << out;
+  e.s().send(".quit\r");
+  EXPECT_EQ(e.s().waitExit(), 0);
+}
+
 // The search takes one row whatever the entry: a long one, or one of several
 // lines, shows the part around the text found; Enter still runs all of it.
 TEST(HistorySearch, ALongEntryIsShownOnOneRowAroundTheTextFound) {
