@@ -6,7 +6,12 @@
 
 #include <cerrno>
 #include <cstdarg>
+#include <cstdint>
 #include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "shell/core/ShellContext.h"
 
@@ -14,17 +19,80 @@ namespace {
 
 constexpr char hexDigits[] = "0123456789abcdef";
 
+// Tests of eight bytes at a time (a word loaded without alignment): whether
+// any byte is below b (b at most 0x80) or equal to c.  Both are exact.
+constexpr uint64_t lowBits = 0x0101010101010101ULL;
+constexpr uint64_t highBits = 0x8080808080808080ULL;
+
+inline uint64_t load8(const unsigned char* z) {
+  uint64_t x;
+  std::memcpy(&x, z, sizeof x);
+  return x;
+}
+inline uint64_t anyBelow(uint64_t x, unsigned char b) {
+  return (x - lowBits * b) & ~x & highBits;
+}
+inline uint64_t anyEqual(uint64_t x, unsigned char c) {
+  return anyBelow(x ^ (lowBits * c), 1);
+}
+
 // Bytes that force a CSV field into double quotes: controls and the blank,
-// the two quote characters, DEL and every byte of a multi-byte sequence.
-struct CsvQuoteSet {
+// the two quote characters, DEL and every byte of a multi-byte sequence; and
+// the separator when it is one byte.  The table is made again when the
+// separator changes.
+struct CsvQuoteTable {
   bool a[256];
-  constexpr CsvQuoteSet() : a() {
-    for (int i = 0; i < 256; i++) {
-      a[i] = i <= 0x20 || i == '"' || i == '\'' || i >= 0x7f;
-    }
-  }
+  unsigned char cSep;
+  bool bReady;
 };
-constexpr CsvQuoteSet csvQuote;
+CsvQuoteTable csvQuote{};
+
+const CsvQuoteTable& csvQuoteFor(unsigned char cSep) {
+  if (!csvQuote.bReady || csvQuote.cSep != cSep) {
+    for (int i = 0; i < 256; i++) {
+      csvQuote.a[i] = i <= 0x20 || i == '"' || i == '\'' || i >= 0x7f;
+    }
+    if (cSep != 0) csvQuote.a[cSep] = true;
+    csvQuote.cSep = cSep;
+    csvQuote.bReady = true;
+  }
+  return csvQuote;
+}
+
+// Whether z[0, n) holds a byte that needs quoting, with the table of
+// separator cSep (0: none, or a longer one).  The word tests are exact.
+bool csvNeedsQuotes(const unsigned char* z, size_t n, unsigned char cSep) {
+  size_t i = 0;
+#if defined(__SSE2__)
+  // Sixteen bytes at a time where the processor has the vector instructions.
+  const __m128i blank = _mm_set1_epi8(0x20);
+  const __m128i del = _mm_set1_epi8(0x7f);
+  const __m128i dquote = _mm_set1_epi8('"');
+  const __m128i squote = _mm_set1_epi8('\'');
+  const __m128i sep = _mm_set1_epi8(static_cast<char>(cSep != 0 ? cSep : '"'));
+  for (; i + 16 <= n; i += 16) {
+    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(z + i));
+    const __m128i bad = _mm_or_si128(
+        _mm_or_si128(_mm_cmpeq_epi8(_mm_max_epu8(x, blank), blank),
+                     _mm_cmpeq_epi8(_mm_min_epu8(x, del), del)),
+        _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(x, dquote), _mm_cmpeq_epi8(x, squote)),
+                     _mm_cmpeq_epi8(x, sep)));
+    if (_mm_movemask_epi8(bad) != 0) return true;
+  }
+#endif
+  for (; i + 8 <= n; i += 8) {
+    const uint64_t x = load8(z + i);
+    uint64_t m = anyBelow(x, 0x21) | (x & highBits) | anyEqual(x, 0x7f) | anyEqual(x, '"') |
+                 anyEqual(x, '\'');
+    if (cSep != 0) m |= anyEqual(x, cSep);
+    if (m != 0) return true;
+  }
+  const CsvQuoteTable& t = csvQuoteFor(cSep);
+  for (; i < n; i++) {
+    if (t.a[z[i]]) return true;
+  }
+  return false;
+}
 
 // The shell is single-threaded: its streams need no locking per write.
 inline void writeRun(FILE* out, const char* z, size_t n) {
@@ -46,6 +114,16 @@ void writeDoubled(FILE* out, const char* z, char c) {
 }
 
 }  // namespace
+
+void StagedOutput::spill(const char* z, size_t n) {
+  flush();
+  if (n >= sizeof(a_)) {
+    fwrite_unlocked(z, 1, n, out_);
+  } else {
+    std::memcpy(a_, z, n);
+    n_ = n;
+  }
+}
 
 void printConsole(FILE* out, const char* zFormat, ...) {
   // Most calls print a short text: format it into a stack buffer.  Only when
@@ -217,30 +295,76 @@ void writeCString(FILE* out, const char* z) {
   putc_unlocked('"', out);
 }
 
-void writeCsvField(ShellContext* p, const char* z, bool bSep) {
-  FILE* out = p->pOut;
-  if (z == nullptr) {
-    fputs_unlocked(p->zNullText, out);
-  } else {
-    bool bQuote = z[0] == 0;
-    if (!bQuote) {
-      for (const unsigned char* q = reinterpret_cast<const unsigned char*>(z); *q; q++) {
-        if (csvQuote.a[*q]) {
-          bQuote = true;
-          break;
-        }
-      }
+namespace {
+
+// Input bytes of a quoted CSV field copied into one room of the staged
+// output: at most two bytes out for each in, and room for a word written
+// ahead.
+constexpr size_t nCsvChunk = (StagedOutput::nRoomMax - 32) / 2;
+
+// z[0, n) (n at most nCsvChunk) copied into q with every double quote
+// doubled; returns the end.  Words are copied whole and cut at the first
+// quote, as in escapeJson.
+char* doubleQuotes(char* q, const char* z, size_t n) {
+  size_t i = 0;
+#if defined(__SSE2__)
+  const __m128i dquote = _mm_set1_epi8('"');
+  while (i + 16 <= n) {
+    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(z + i));
+    const unsigned m = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(x, dquote)));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(q), x);
+    if (m == 0) {
+      q += 16;
+      i += 16;
+      continue;
     }
-    if (!bQuote && p->zColSep[0] != 0 && std::strstr(z, p->zColSep) != nullptr) bQuote = true;
-    if (bQuote) {
-      putc_unlocked('"', out);
-      writeDoubled(out, z, '"');
-      putc_unlocked('"', out);
-    } else {
-      fputs_unlocked(z, out);
-    }
+    const size_t k = static_cast<size_t>(__builtin_ctz(m)) + 1;
+    q += k;
+    *q++ = '"';
+    i += k;
   }
-  if (bSep) fputs_unlocked(p->zColSep, out);
+#endif
+  for (; i < n; i++) {
+    *q++ = z[i];
+    if (z[i] == '"') *q++ = '"';
+  }
+  return q;
+}
+
+}  // namespace
+
+void writeCsvText(StagedOutput& out, const char* z, size_t n, const char* zSep, size_t nSep) {
+  // A one-byte separator is looked for with the other bytes; a longer one
+  // as a whole.
+  const unsigned char cSep = nSep == 1 ? static_cast<unsigned char>(zSep[0]) : 0;
+  bool bQuote = n == 0 || csvNeedsQuotes(reinterpret_cast<const unsigned char*>(z), n, cSep);
+  if (!bQuote && nSep > 1) bQuote = memmem(z, n, zSep, nSep) != nullptr;
+  if (!bQuote) {
+    out.put(z, n);
+    return;
+  }
+  // In double quotes, every inner one doubled, a chunk at a time straight
+  // into the staged output.
+  out.put('"');
+  while (n > 0) {
+    const size_t nChunk = n < nCsvChunk ? n : nCsvChunk;
+    char* q = out.room(nChunk * 2 + 32);
+    out.commit(doubleQuotes(q, z, nChunk));
+    z += nChunk;
+    n -= nChunk;
+  }
+  out.put('"');
+}
+
+void writeCsvField(ShellContext* p, const char* z, bool bSep) {
+  StagedOutput out(p->pOut);
+  const size_t nSep = std::strlen(p->zColSep);
+  if (z == nullptr) {
+    out.put(p->zNullText);
+  } else {
+    writeCsvText(out, z, std::strlen(z), p->zColSep, nSep);
+  }
+  if (bSep) out.put(p->zColSep, nSep);
 }
 
 void writeHtmlText(FILE* out, const char* z) {
@@ -274,67 +398,162 @@ void writeHtmlText(FILE* out, const char* z) {
 
 namespace {
 
-// The JSON string writer behind writeJsonString and writeJsonBlob.  With
-// bEscapeHigh, bytes from 0x80 up are written as \u00XX so that a blob of any
-// bytes still gives valid UTF-8 JSON.
-void writeJson(FILE* out, const unsigned char* z, int n, bool bEscapeHigh) {
-  putc_unlocked('"', out);
-  int iRun = 0;
-  for (int i = 0; i < n; i++) {
-    unsigned char c = z[i];
-    if (c >= 0x20 && c != '"' && c != '\\' && (c < 0x80 || !bEscapeHigh)) continue;
-    writeRun(out, reinterpret_cast<const char*>(z) + iRun, static_cast<size_t>(i - iRun));
-    iRun = i + 1;
-    char zEsc[6] = {'\\', 0, 0, 0, 0, 0};
-    int nEsc = 2;
-    switch (c) {
-      case '"':
-        zEsc[1] = '"';
-        break;
-      case '\\':
-        zEsc[1] = '\\';
-        break;
-      case 0x08:
-        zEsc[1] = 'b';
-        break;
-      case 0x0c:
-        zEsc[1] = 'f';
-        break;
-      case 0x0a:
-        zEsc[1] = 'n';
-        break;
-      case 0x0d:
-        zEsc[1] = 'r';
-        break;
-      case 0x09:
-        zEsc[1] = 't';
-        break;
-      default:
-        zEsc[1] = 'u';
-        zEsc[2] = '0';
-        zEsc[3] = '0';
-        zEsc[4] = hexDigits[c >> 4];
-        zEsc[5] = hexDigits[c & 0xf];
-        nEsc = 6;
-        break;
+// Escapes of the JSON string writer, by byte: the two-character forms where
+// JSON has one, \u00xx for the other control characters (and for the bytes
+// from 0x80 up of a blob).  Each entry is padded to eight bytes so that it is
+// copied as one word; n says how many count.  abPlain says which bytes a
+// string takes as they are, [1] for a blob.
+struct JsonEscapes {
+  char a[256][8];
+  unsigned char n[256];
+  bool abPlain[2][256];
+  constexpr JsonEscapes() : a(), n(), abPlain() {
+    for (int c = 0; c < 256; c++) {
+      abPlain[0][c] = c >= 0x20 && c != '"' && c != '\\';
+      abPlain[1][c] = abPlain[0][c] && c < 0x80;
+      a[c][0] = '\\';
+      n[c] = 2;
+      switch (c) {
+        case '"':
+          a[c][1] = '"';
+          break;
+        case '\\':
+          a[c][1] = '\\';
+          break;
+        case 0x08:
+          a[c][1] = 'b';
+          break;
+        case 0x0c:
+          a[c][1] = 'f';
+          break;
+        case 0x0a:
+          a[c][1] = 'n';
+          break;
+        case 0x0d:
+          a[c][1] = 'r';
+          break;
+        case 0x09:
+          a[c][1] = 't';
+          break;
+        default:
+          a[c][1] = 'u';
+          a[c][2] = '0';
+          a[c][3] = '0';
+          a[c][4] = hexDigits[c >> 4];
+          a[c][5] = hexDigits[c & 0xf];
+          n[c] = 6;
+          break;
+      }
     }
-    writeRun(out, zEsc, static_cast<size_t>(nEsc));
   }
-  writeRun(out, reinterpret_cast<const char*>(z) + iRun, static_cast<size_t>(n - iRun));
-  putc_unlocked('"', out);
+};
+constexpr JsonEscapes jsonEscapes;
+
+// Input bytes escaped into one room of the staged output: at most six bytes
+// out for each in, and room for a word written ahead.
+constexpr size_t nJsonChunk = (StagedOutput::nRoomMax - 32) / 6;
+
+// z[0, n) (n at most nJsonChunk) escaped into q; returns the end.  A word of
+// input bytes is tested at once and copied whole; when it holds a byte to
+// escape, the lowest such byte is exactly the first, so the copy counts up to
+// it and the escape is written over the rest.  With bEscapeHigh, bytes from
+// 0x80 up are escaped too.
+template <bool bEscapeHigh>
+char* escapeJson(char* q, const unsigned char* z, size_t n) {
+  size_t i = 0;
+#if defined(__SSE2__)
+  // Sixteen bytes at a time where the processor has the vector instructions.
+  const __m128i control = _mm_set1_epi8(0x1f);
+  const __m128i dquote = _mm_set1_epi8('"');
+  const __m128i backslash = _mm_set1_epi8('\\');
+  while (i + 16 <= n) {
+    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(z + i));
+    const __m128i bad =
+        _mm_or_si128(_mm_cmpeq_epi8(_mm_max_epu8(x, control), control),
+                     _mm_or_si128(_mm_cmpeq_epi8(x, dquote), _mm_cmpeq_epi8(x, backslash)));
+    unsigned m = static_cast<unsigned>(_mm_movemask_epi8(bad));
+    if (bEscapeHigh) m |= static_cast<unsigned>(_mm_movemask_epi8(x));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(q), x);
+    if (m == 0) {
+      q += 16;
+      i += 16;
+      continue;
+    }
+    const size_t k = static_cast<size_t>(__builtin_ctz(m));
+    q += k;
+    const unsigned char c = z[i + k];
+    std::memcpy(q, jsonEscapes.a[c], 8);
+    q += jsonEscapes.n[c];
+    i += k + 1;
+  }
+#endif
+  while (i + 8 <= n) {
+    const uint64_t x = load8(z + i);
+    uint64_t m = anyBelow(x, 0x20) | anyEqual(x, '"') | anyEqual(x, '\\');
+    if (bEscapeHigh) m |= x & highBits;
+    std::memcpy(q, &x, 8);
+    if (m == 0) {
+      q += 8;
+      i += 8;
+      continue;
+    }
+    const size_t k = static_cast<size_t>(__builtin_ctzll(m)) >> 3;
+    q += k;
+    const unsigned char c = z[i + k];
+    std::memcpy(q, jsonEscapes.a[c], 8);
+    q += jsonEscapes.n[c];
+    i += k + 1;
+  }
+  const bool* abPlain = jsonEscapes.abPlain[bEscapeHigh ? 1 : 0];
+  for (; i < n; i++) {
+    const unsigned char c = z[i];
+    if (abPlain[c]) {
+      *q++ = static_cast<char>(c);
+    } else {
+      std::memcpy(q, jsonEscapes.a[c], 8);
+      q += jsonEscapes.n[c];
+    }
+  }
+  return q;
+}
+
+// The JSON string writer behind writeJsonString and writeJsonBlob: z[0, n)
+// in double quotes, escaped a chunk at a time straight into the staged
+// output.  With bEscapeHigh, bytes from 0x80 up are written as \u00XX so that
+// a blob of any bytes still gives valid UTF-8 JSON.
+template <bool bEscapeHigh>
+void writeJson(StagedOutput& out, const unsigned char* z, size_t n) {
+  out.put('"');
+  while (n > 0) {
+    const size_t nChunk = n < nJsonChunk ? n : nJsonChunk;
+    out.commit(escapeJson<bEscapeHigh>(out.room(nChunk * 6 + 32), z, nChunk));
+    z += nChunk;
+    n -= nChunk;
+  }
+  out.put('"');
 }
 
 }  // namespace
 
-void writeJsonString(FILE* out, const char* z, int n) {
+void writeJsonString(StagedOutput& out, const char* z, int n) {
   if (z == nullptr) z = "";
-  if (n < 0) n = static_cast<int>(std::strlen(z));
-  writeJson(out, reinterpret_cast<const unsigned char*>(z), n, false);
+  const size_t nByte = n < 0 ? std::strlen(z) : static_cast<size_t>(n);
+  writeJson<false>(out, reinterpret_cast<const unsigned char*>(z), nByte);
+}
+
+void writeJsonBlob(StagedOutput& out, const void* pBlob, int nBlob) {
+  if (pBlob == nullptr || nBlob < 0) nBlob = 0;
+  writeJson<true>(out, static_cast<const unsigned char*>(pBlob), static_cast<size_t>(nBlob));
+}
+
+void writeJsonString(FILE* out, const char* z, int n) {
+  StagedOutput staged(out);
+  writeJsonString(staged, z, n);
 }
 
 void writeJsonBlob(FILE* out, const void* pBlob, int nBlob) {
-  if (pBlob == nullptr || nBlob < 0) nBlob = 0;
-  writeJson(out, static_cast<const unsigned char*>(pBlob), nBlob, true);
+  StagedOutput staged(out);
+  writeJsonBlob(staged, pBlob, nBlob);
 }
 
 void writeHexBlob(FILE* out, const void* pBlob, int nBlob) {

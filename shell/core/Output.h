@@ -2,8 +2,68 @@
 #pragma once
 
 #include <cstdio>
+#include <cstring>
 
 struct ShellContext;
+
+// Output staged on the stack and handed to the stream in one write: a row
+// renderer formats a whole row into one, so that the stream sees one fwrite
+// per row instead of a call for every value and separator.  Whatever does not
+// fit goes on to the stream as it comes, so values of any size are fine; the
+// rest goes at flush() or at the end of the owner's scope.  The stream's own
+// buffering (a line at a time at a terminal) is untouched.
+class StagedOutput {
+ public:
+  explicit StagedOutput(FILE* out) : out_(out) {}
+  StagedOutput(const StagedOutput&) = delete;
+  StagedOutput& operator=(const StagedOutput&) = delete;
+  ~StagedOutput() { flush(); }
+
+  void put(const char* z, size_t n) {
+    if (n > sizeof(a_) - n_) {
+      spill(z, n);
+      return;
+    }
+    char* q = a_ + n_;
+    n_ += n;
+    // Most values are short: two overlapping fixed-size copies beat a call.
+    if (n >= 8 && n <= 16) {
+      std::memcpy(q, z, 8);
+      std::memcpy(q + n - 8, z + n - 8, 8);
+    } else if (n >= 4 && n < 8) {
+      std::memcpy(q, z, 4);
+      std::memcpy(q + n - 4, z + n - 4, 4);
+    } else if (n < 4) {
+      for (size_t i = 0; i < n; i++) q[i] = z[i];
+    } else {
+      std::memcpy(q, z, n);
+    }
+  }
+  void put(const char* z) { put(z, std::strlen(z)); }
+  void put(char c) {
+    if (n_ == sizeof(a_)) flush();
+    a_[n_++] = c;
+  }
+  void flush() {
+    if (n_ > 0) fwrite_unlocked(a_, 1, n_, out_);
+    n_ = 0;
+  }
+  // Room for n bytes (at most nRoomMax) at the end of the staged run: the
+  // caller writes into it, then commits what it wrote.
+  static constexpr size_t nRoomMax = 8192;
+  char* room(size_t n) {
+    if (n > sizeof(a_) - n_) flush();
+    return a_ + n_;
+  }
+  void commit(char* zEnd) { n_ = static_cast<size_t>(zEnd - a_); }
+
+ private:
+  void spill(const char* z, size_t n);
+
+  FILE* out_;
+  size_t n_ = 0;
+  char a_[nRoomMax];
+};
 
 // Formats with the engine's formatter (%q, %Q, %w are available) and writes to
 // out.  On Linux terminals take UTF-8, so no code-page conversion is needed.
@@ -22,12 +82,18 @@ void writeSqlString(FILE* out, const char* z);
 void writeSqlStringEscaped(FILE* out, const char* z);
 void writeCString(FILE* out, const char* z);
 void writeCsvField(ShellContext* p, const char* z, bool bSep);
+// The text z[0, n) as one CSV field, staged: in double quotes, inner ones
+// doubled, when it is empty or holds a byte that needs them or the column
+// separator zSep (nSep bytes, measured once for a row).
+void writeCsvText(StagedOutput& out, const char* z, size_t n, const char* zSep, size_t nSep);
 void writeHtmlText(FILE* out, const char* z);
 // n < 0: up to the terminator.  UTF-8 passes through unchanged.
 void writeJsonString(FILE* out, const char* z, int n);
 // A blob as a JSON string: like writeJsonString, but every byte from 0x80 up
 // is written as \u00xx so that the output stays valid UTF-8.
 void writeJsonBlob(FILE* out, const void* pBlob, int nBlob);
+void writeJsonString(StagedOutput& out, const char* z, int n);
+void writeJsonBlob(StagedOutput& out, const void* pBlob, int nBlob);
 void writeHexBlob(FILE* out, const void* pBlob, int nBlob);
 
 // ---------------------------------------------------------------------------

@@ -261,14 +261,26 @@ int runPrepared(ShellContext* p, sqlite3_stmt* pStmt) {
   do {
     nRows++;
     for (int i = 0; i < nCol; i++) {
-      int eType = sqlite3_column_type(pStmt, i);
+      // One call for the column, whose type and text are then read off its
+      // value: a column call per question would enter the engine twice for
+      // every value.  The shell is single-threaded, so the unprotected value
+      // is safe to read.
+      sqlite3_value* pVal = sqlite3_column_value(pStmt, i);
+      int eType = sqlite3_value_type(pVal);
       aiTypes[i] = eType;
       if ((eType == SQLITE_BLOB && bSkipBlobText) || (eType == SQLITE_FLOAT && bSkipFloatText)) {
         azVals[i] = zEmpty;
+      } else if (eType == SQLITE_NULL) {
+        azVals[i] = nullptr;
       } else {
-        azVals[i] =
-            reinterpret_cast<char*>(const_cast<unsigned char*>(sqlite3_column_text(pStmt, i)));
-        if (azVals[i] == nullptr && eType != SQLITE_NULL) {
+        azVals[i] = reinterpret_cast<char*>(const_cast<unsigned char*>(sqlite3_value_text(pVal)));
+        if (azVals[i] == nullptr) {
+          // Out of memory: asked once more through the column, which also
+          // records the failure on the connection for the error message.
+          azVals[i] =
+              reinterpret_cast<char*>(const_cast<unsigned char*>(sqlite3_column_text(pStmt, i)));
+        }
+        if (azVals[i] == nullptr) {
           rc = SQLITE_NOMEM;
           break;
         }

@@ -49,6 +49,17 @@ void writeFloat20(FILE* out, double r) {
   put(out, zBuf);
 }
 
+// A real in json: as %!.20g formats it, the infinities as 1e999 and -1e999.
+void writeJsonReal(StagedOutput& out, double r) {
+  if (std::isinf(r)) {
+    out.put(r > 0 ? "1e999" : "-1e999");
+    return;
+  }
+  char zBuf[50];
+  sqlite3_snprintf(static_cast<int>(sizeof(zBuf)), zBuf, "%!.20g", r);
+  out.put(zBuf);
+}
+
 // "1e999" and "-1e999" stand for the infinities: they read back as infinite.
 inline bool writeInfinity(FILE* out, double r) {
   if (!std::isinf(r)) return false;
@@ -93,24 +104,30 @@ void renderLine(ShellContext* p, int nArg, char** azArg, char** azCol) {
 }
 
 void renderList(ShellContext* p, int nArg, char** azArg, char** azCol) {
-  FILE* out = p->pOut;
+  StagedOutput out(p->pOut);
+  const char* zColSep = p->zColSep;
+  const char* zRowSep = p->zRowSep;
   if (p->nRowsShown++ == 0 && p->bHeaders) {
     for (int i = 0; i < nArg; i++) {
-      put(out, azCol[i] ? azCol[i] : "");
-      put(out, i == nArg - 1 ? p->zRowSep : p->zColSep);
+      out.put(azCol[i] ? azCol[i] : "");
+      out.put(i == nArg - 1 ? zRowSep : zColSep);
     }
   }
   const char* zNull = p->zNullText;
-  const char* zColSep = p->zColSep;
   const size_t nColSep = std::strlen(zColSep);
+  const size_t nNull = std::strlen(zNull);
   for (int i = 0; i < nArg; i++) {
-    put(out, azArg[i] ? azArg[i] : zNull);
-    if (i == nArg - 1) {
-      put(out, p->zRowSep);
-    } else if (nColSep == 1) {
-      putChar(zColSep[0], out);
+    if (azArg[i] == nullptr) {
+      out.put(zNull, nNull);
     } else {
-      putBytes(out, zColSep, nColSep);
+      out.put(azArg[i]);
+    }
+    if (i == nArg - 1) {
+      out.put(zRowSep);
+    } else if (nColSep == 1) {
+      out.put(zColSep[0]);
+    } else {
+      out.put(zColSep, nColSep);
     }
   }
 }
@@ -152,21 +169,41 @@ void renderTcl(ShellContext* p, int nArg, char** azArg, char** azCol) {
 }
 
 void renderCsv(ShellContext* p, int nArg, char** azArg, char** azCol) {
-  FILE* out = p->pOut;
   // Line ends are never translated on this platform, so switching the stream
   // needs no flush for every row.
-  setBinaryOutput(out, false);
-  if (p->nRowsShown++ == 0 && p->bHeaders) {
-    for (int i = 0; i < nArg; i++) {
-      writeCsvField(p, azCol[i] ? azCol[i] : "", i < nArg - 1);
+  setBinaryOutput(p->pOut, false);
+  {
+    StagedOutput out(p->pOut);
+    const char* zSep = p->zColSep;
+    const size_t nSep = std::strlen(zSep);
+    if (p->nRowsShown++ == 0 && p->bHeaders) {
+      for (int i = 0; i < nArg; i++) {
+        const char* z = azCol[i] ? azCol[i] : "";
+        writeCsvText(out, z, std::strlen(z), zSep, nSep);
+        if (i < nArg - 1) out.put(zSep, nSep);
+      }
+      out.put(p->zRowSep);
     }
-    put(out, p->zRowSep);
+    if (nArg > 0) {
+      const char* zNull = p->zNullText;
+      const size_t nNull = std::strlen(zNull);
+      for (int i = 0; i < nArg; i++) {
+        if (azArg[i] == nullptr) {
+          out.put(zNull, nNull);
+        } else {
+          writeCsvText(out, azArg[i], std::strlen(azArg[i]), zSep, nSep);
+        }
+        if (i == nArg - 1) break;
+        if (nSep == 1) {
+          out.put(zSep[0]);
+        } else {
+          out.put(zSep, nSep);
+        }
+      }
+      out.put(p->zRowSep);
+    }
   }
-  if (nArg > 0) {
-    for (int i = 0; i < nArg; i++) writeCsvField(p, azArg[i], i < nArg - 1);
-    put(out, p->zRowSep);
-  }
-  setTextOutput(out, false);
+  setTextOutput(p->pOut, false);
 }
 
 void renderExplain(ShellContext* p, int nArg, char** azArg, char** azCol) {
@@ -322,12 +359,20 @@ void renderQuote(ShellContext* p, int nArg, char** azArg, char** azCol, int* aiT
 
 // The keys of the json objects, each written as "name": (with the comma that
 // separates it from the previous member).  They are made once and reused for
-// every row while the column names stay the same.
+// every row while the column names stay the same: the rows of one statement
+// are recognised by the statement and its array of names, anything else
+// compares the names.
 class JsonKeys {
  public:
   const std::string& key(int i) const { return aKey_[static_cast<size_t>(i)]; }
 
-  void prepare(int nArg, char** azCol) {
+  void prepare(const ShellContext* p, int nArg, char** azCol) {
+    if (p->nRowsShown > 0 && p->pCurStmt != nullptr && p->pCurStmt == pStmt_ && azCol == azCol_ &&
+        static_cast<size_t>(nArg) == aKey_.size()) {
+      return;
+    }
+    pStmt_ = p->pCurStmt;
+    azCol_ = azCol;
     if (matches(nArg, azCol)) return;
     aName_.clear();
     aKey_.clear();
@@ -355,25 +400,26 @@ class JsonKeys {
     return true;
   }
 
+  const sqlite3_stmt* pStmt_ = nullptr;
+  char** azCol_ = nullptr;
   std::vector<std::string> aName_;
   std::vector<std::string> aKey_;
 };
 
 void renderJson(ShellContext* p, int nArg, char** azArg, char** azCol, int* aiType) {
   static JsonKeys keys;
-  keys.prepare(nArg, azCol);
-  FILE* out = p->pOut;
+  keys.prepare(p, nArg, azCol);
+  StagedOutput out(p->pOut);
   sqlite3_stmt* pStmt = p->pCurStmt;
-  put(out, p->nRowsShown++ == 0 ? "[{" : ",\n{");
+  out.put(p->nRowsShown++ == 0 ? "[{" : ",\n{");
   for (int i = 0; i < nArg; i++) {
     const std::string& zKey = keys.key(i);
-    putBytes(out, zKey.data(), zKey.size());
+    out.put(zKey.data(), zKey.size());
     int eType = aiType ? aiType[i] : 0;
     if (azArg[i] == nullptr || eType == SQLITE_NULL) {
-      put(out, "null");
+      out.put("null", 4);
     } else if (eType == SQLITE_FLOAT) {
-      double r = sqlite3_column_double(pStmt, i);
-      if (!writeInfinity(out, r)) writeFloat20(out, r);
+      writeJsonReal(out, sqlite3_column_double(pStmt, i));
     } else if (eType == SQLITE_BLOB && pStmt) {
       // Blob bytes are not text: bytes from 0x80 up are escaped so that the
       // output stays valid UTF-8.
@@ -381,13 +427,13 @@ void renderJson(ShellContext* p, int nArg, char** azArg, char** azCol, int* aiTy
     } else if (eType == SQLITE_TEXT) {
       writeJsonString(out, azArg[i], -1);
     } else if (eType != 0 || isNumberText(azArg[i], nullptr)) {
-      put(out, azArg[i]);
+      out.put(azArg[i]);
     } else {
       // Without column types a value that is not a number is a string.
       writeJsonString(out, azArg[i], -1);
     }
   }
-  putChar('}', out);
+  out.put('}');
 }
 
 }  // namespace
