@@ -6,7 +6,6 @@
 // file at once.
 #include "shell/app/LineEditor.h"
 
-#include <editline/readline.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -26,6 +25,7 @@
 #include <cwchar>
 #include <vector>
 
+#include "shell/app/EditLibrary.h"
 #include "shell/app/Startup.h"
 #include "shell/app/TabCompletion.h"
 #include "shell/core/ExternalEditor.h"
@@ -35,6 +35,9 @@
 #include "shell/core/ShellContext.h"
 
 namespace {
+
+// libedit, once the keyboard has needed it.
+const EditLibrary* lib = nullptr;
 
 struct EditorState {
   ShellContext* p = nullptr;
@@ -96,16 +99,16 @@ size_t commonPrefixLength(const std::vector<std::string>& aWords) {
 // libedit's completion entry: text is the word libedit will replace, which
 // ends at the cursor.  Returns the replacement followed by the candidates.
 char** completeAtCursor(const char* text, int, int) {
-  rl_attempted_completion_over = 1;
-  if (editor.p == nullptr || rl_line_buffer == nullptr) return nullptr;
-  const size_t iCursor = static_cast<size_t>(rl_point);
-  std::string_view zLine(rl_line_buffer, iCursor);
+  *lib->rl_attempted_completion_over = 1;
+  if (editor.p == nullptr || *lib->rl_line_buffer == nullptr) return nullptr;
+  const size_t iCursor = static_cast<size_t>(*lib->rl_point);
+  std::string_view zLine(*lib->rl_line_buffer, iCursor);
   CompletionSource source;
   source.db = editor.p->db;
   source.p = editor.p;
   source.nOpened = editor.p->nDatabasesOpened;
   TabCandidates found =
-      tabCandidates(source, editor.zPending, std::string_view(rl_line_buffer), iCursor);
+      tabCandidates(source, editor.zPending, std::string_view(*lib->rl_line_buffer), iCursor);
   if (found.aWords.empty()) return nullptr;
   // Where libedit's word starts relative to ours: drop or add the bytes between.
   const size_t nText = std::strlen(text);
@@ -139,7 +142,7 @@ char** completeAtCursor(const char* text, int, int) {
   for (size_t i = 0; i + 1 < azMatch.size(); i++) {
     if (azMatch[i] == nullptr) exitOutOfMemory();
   }
-  rl_completion_append_character = 0;
+  *lib->rl_completion_append_character = 0;
   auto** azResult = static_cast<char**>(std::malloc(azMatch.size() * sizeof(char*)));
   if (azResult == nullptr) exitOutOfMemory();
   std::memcpy(azResult, azMatch.data(), azMatch.size() * sizeof(char*));
@@ -260,7 +263,7 @@ std::string encodeNewestEntry(const std::string& zBeside) {
   OwnedDescriptor temp = makeTempBeside(zBeside, &zTemp);
   if (temp.fd < 0) return {};
   std::string zText;
-  const bool bMade = append_history(1, zTemp.c_str()) == 0 && readAll(temp.fd, &zText);
+  const bool bMade = lib->append_history(1, zTemp.c_str()) == 0 && readAll(temp.fd, &zText);
   unlink(zTemp.c_str());
   if (!bMade || zText.empty() || zText.back() != '\n') return {};
   zText.pop_back();
@@ -312,7 +315,7 @@ ByteWait waitForByte(const sigset_t* pmWaiting, int nTimeoutMs, unsigned char* p
       }
       if (bWindowChanged) {
         bWindowChanged = 0;
-        rl_resize_terminal();
+        lib->rl_resize_terminal();
       }
       continue;
     }
@@ -378,14 +381,14 @@ size_t cursorRow(std::string_view zPrompt, std::string_view zText) {
 // The line being edited, as libedit holds it.
 std::string editedLine() {
   if (!editor.bLineKnown) return editor.zLineNow;
-  if (rl_line_buffer == nullptr || rl_end <= 0) return {};
-  return std::string(rl_line_buffer, static_cast<size_t>(rl_end));
+  if (*lib->rl_line_buffer == nullptr || *lib->rl_end <= 0) return {};
+  return std::string(*lib->rl_line_buffer, static_cast<size_t>(*lib->rl_end));
 }
 
 // The cursor's place in editedLine().
 size_t editedPoint() {
   if (!editor.bLineKnown) return editor.iPointNow;
-  return std::min<size_t>(static_cast<size_t>(std::max(rl_point, 0)), editedLine().size());
+  return std::min<size_t>(static_cast<size_t>(std::max(*lib->rl_point, 0)), editedLine().size());
 }
 
 // The line libedit holds, the cursor at its end, until it reads a key.
@@ -514,15 +517,15 @@ void sayAboveTheLine(const char* zPrompt, const std::string& zMessage) {
   eraseEditingArea(editedCursorRow(zPrompt));
   printConsole(stderr, "%s\r\n", zMessage.c_str());
   std::fflush(stderr);
-  rl_forced_update_display();
+  lib->rl_forced_update_display();
   std::fflush(stdout);
 }
 
 // The history's entries, oldest first.
 std::vector<std::string> historyEntries() {
   std::vector<std::string> azEntry;
-  for (int i = 0; i < history_length; i++) {
-    const HIST_ENTRY* pEntry = history_get(history_base + i);
+  for (int i = 0; i < *lib->history_length; i++) {
+    const HIST_ENTRY* pEntry = lib->history_get(*lib->history_base + i);
     if (pEntry != nullptr && pEntry->line != nullptr) azEntry.emplace_back(pEntry->line);
   }
   return azEntry;
@@ -626,8 +629,8 @@ SearchEnd searchHistory(const char* zPrompt, const sigset_t* pmWaiting) {
     writeTerminal("\r\x1b[J");
     // libedit takes no empty line here: an empty one is a blank, cleared
     // by the keys that follow.
-    rl_replace_line(zLine.empty() ? " " : zLine.c_str(), 0);
-    rl_forced_update_display();
+    lib->rl_replace_line(zLine.empty() ? " " : zLine.c_str(), 0);
+    lib->rl_forced_update_display();
     std::fflush(stdout);
     editor.zAhead.insert(0, zLine.empty() ? clearLineKeys : lineEndKey);
     if (!zQuery.empty()) editor.zLastQuery = zQuery;
@@ -714,8 +717,8 @@ std::string textToEdit() {
     zText = zLine;
   }
   if (zText.find_first_not_of(" \t") != std::string::npos) return zText;
-  if (history_length > 0) {
-    const HIST_ENTRY* pEntry = history_get(history_base + history_length - 1);
+  if (*lib->history_length > 0) {
+    const HIST_ENTRY* pEntry = lib->history_get(*lib->history_base + *lib->history_length - 1);
     if (pEntry != nullptr && pEntry->line != nullptr && pEntry->line[0] != 0) return pEntry->line;
   }
   return lastStatement();
@@ -800,13 +803,17 @@ bool appendHistoryLine(const std::string& zFile, std::string_view zLine, int nMa
 }
 
 bool appendHistoryEntry(const std::string& zFile, int nMax) {
-  if (zFile.empty()) return false;
+  if (lib == nullptr) lib = editLibrary();
+  if (zFile.empty() || lib == nullptr) return false;
   const std::string zLine = encodeNewestEntry(zFile);
   return !zLine.empty() && appendHistoryLine(zFile, zLine, nMax);
 }
 
 void lineEditorOpen(ShellContext* p) {
   if (editor.bActive) return;
+  // Without the library the keyboard gets plain lines.
+  if (lib == nullptr) lib = editLibrary();
+  if (lib == nullptr) return;
   editor.p = p;
   editor.bActive = true;
   editor.bInputEnded = false;
@@ -815,24 +822,24 @@ void lineEditorOpen(ShellContext* p) {
   // the terminal sends as UTF-8.
   std::setlocale(LC_CTYPE, "");
   if (MB_CUR_MAX == 1) std::setlocale(LC_CTYPE, "C.UTF-8");
-  rl_readline_name = "sqlsh";
-  rl_catch_signals = 0;
-  rl_instream = stdin;
-  rl_outstream = stdout;
-  rl_getc_function = readKey;
-  rl_initialize();
-  rl_attempted_completion_function = completeAtCursor;
-  rl_basic_word_break_characters = zWordBreaks;
-  rl_completer_word_break_characters = zWordBreaks;
+  *lib->rl_readline_name = "sqlsh";
+  *lib->rl_catch_signals = 0;
+  *lib->rl_instream = stdin;
+  *lib->rl_outstream = stdout;
+  *lib->rl_getc_function = readKey;
+  lib->rl_initialize();
+  *lib->rl_attempted_completion_function = completeAtCursor;
+  *lib->rl_basic_word_break_characters = zWordBreaks;
+  *lib->rl_completer_word_break_characters = zWordBreaks;
   struct sigaction action {};
   action.sa_handler = onWindowChange;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
   sigaction(SIGWINCH, &action, nullptr);
-  using_history();
-  stifle_history(nHistoryMax);
+  lib->using_history();
+  lib->stifle_history(nHistoryMax);
   editor.zHistoryFile = historyFileName(homeDirectory(false));
-  if (!editor.zHistoryFile.empty()) read_history(editor.zHistoryFile.c_str());
+  if (!editor.zHistoryFile.empty()) lib->read_history(editor.zHistoryFile.c_str());
   static bool bAtExitSet = false;
   if (!bAtExitSet) std::atexit(closeAtExit);
   bAtExitSet = true;
@@ -863,7 +870,7 @@ EditorRead lineEditorRead(const char* zPrompt, std::string_view zPending, char**
   sigdelset(&mWaiting, SIGINT);
   sigdelset(&mWaiting, SIGHUP);
   sigdelset(&mWaiting, SIGTERM);
-  rl_callback_handler_install(zPrompt, onLineDone);
+  lib->rl_callback_handler_install(zPrompt, onLineDone);
   lineIsNow("");
   bool bInterrupted = false;
   bool bEdited = false;
@@ -916,7 +923,7 @@ EditorRead lineEditorRead(const char* zPrompt, std::string_view zPending, char**
         // signals as they are outside the wait.
         const std::string zLine = editedLine();
         eraseEditingArea(editedCursorRow(zPrompt));
-        rl_callback_handler_remove();
+        lib->rl_callback_handler_remove();
         sigprocmask(SIG_SETMASK, &mSaved, nullptr);
         EditedText edited = editInExternalEditor(zText);
         sigprocmask(SIG_BLOCK, &mWatched, nullptr);
@@ -927,18 +934,18 @@ EditorRead lineEditorRead(const char* zPrompt, std::string_view zPending, char**
         }
         printConsole(stderr, "Nothing changed: %s\n", edited.zWhy.c_str());
         std::fflush(stderr);
-        rl_callback_handler_install(zPrompt, onLineDone);
+        lib->rl_callback_handler_install(zPrompt, onLineDone);
         lineIsNow(zLine);
         if (!zLine.empty()) {
-          rl_insert_text(zLine.c_str());
+          lib->rl_insert_text(zLine.c_str());
           writeTerminal("\r");
-          rl_forced_update_display();
+          lib->rl_forced_update_display();
           std::fflush(stdout);
         }
         continue;
       }
     }
-    rl_callback_read_char();
+    lib->rl_callback_read_char();
     editor.bLineKnown = true;
   }
   sigprocmask(SIG_SETMASK, &mSaved, nullptr);
@@ -951,14 +958,14 @@ EditorRead lineEditorRead(const char* zPrompt, std::string_view zPending, char**
   if (bInterrupted) {
     // Ctrl-C at the prompt: forget the line and start a fresh one.
     nInterrupts = 0;
-    rl_replace_line("", 0);
-    rl_callback_handler_remove();
+    lib->rl_replace_line("", 0);
+    lib->rl_callback_handler_remove();
     std::fputs("\n", stdout);
     std::fflush(stdout);
     return EditorRead::Interrupted;
   }
   // Back to the terminal's ordinary mode while the line runs.
-  rl_callback_handler_remove();
+  lib->rl_callback_handler_remove();
   if (!editor.bDone || editor.zDone == nullptr) return EditorRead::End;
   *pzLine = editor.zDone;
   return EditorRead::Line;
@@ -968,7 +975,7 @@ void lineEditorRemember(const char* zEntry) {
   if (!editor.bActive || zEntry == nullptr || zEntry[0] == 0) return;
   if (editor.zLast == zEntry) return;
   editor.zLast = zEntry;
-  add_history(zEntry);
+  lib->add_history(zEntry);
   // Saved as it is accepted: a terminal that goes away loses nothing.
   const bool bSafe = editor.p != nullptr && editor.p->bSafePersistent != 0;
   if (!bSafe) appendHistoryEntry(editor.zHistoryFile);
