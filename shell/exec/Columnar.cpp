@@ -10,6 +10,7 @@
 #include <utf8proc.h>
 
 #include <cctype>
+#include <cstdint>
 #include <cstdlib>
 #include <algorithm>
 #include <cstring>
@@ -17,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "shell/core/Output.h"
 #include "shell/core/ShellContext.h"
 
 namespace {
@@ -28,6 +30,25 @@ constexpr int kNoLimit = 1000000;
 int clampWidth(int w) {
   if (w < 0) w = (w < -kNoLimit) ? kNoLimit : -w;
   return w > kNoLimit ? kNoLimit : w;
+}
+
+// Whether z[0, n) is printable ASCII only (one column a byte).
+bool isPlainAscii(const char* zText, size_t n) {
+  const auto* z = reinterpret_cast<const unsigned char*>(zText);
+  size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    uint64_t x;
+    std::memcpy(&x, z + i, 8);
+    // Bit 7 of a byte from 0x80 up is set in x; with none such, adding 1 to
+    // every byte sets it only for 0x7f, and subtracting 0x20 sets it in the
+    // lowest byte below 0x20.
+    constexpr uint64_t kLow = 0x0101010101010101ULL, kHigh = 0x8080808080808080ULL;
+    if (((x | (x + kLow) | (x - kLow * 0x20)) & kHigh) != 0) return false;
+  }
+  for (; i < n; i++) {
+    if (z[i] < 0x20 || z[i] >= 0x7f) return false;
+  }
+  return true;
 }
 
 // Decodes the character at z (z[0] != 0): returns its length in bytes and
@@ -166,11 +187,14 @@ CellCut measureCell(const char* zText, int nLimit, bool bWordWrap) {
   return CellCut{k, n, k == iMeasured && nTab == 0, nTab, zRest};
 }
 
-// Copies the line into zOut, tabs expanded; returns (bytes, width).
+// Copies the line into zOut, tabs expanded; returns (bytes, width).  With a
+// null zOut it only measures.
 std::pair<int, int> copyCell(const char* zText, const CellCut& cut, int nLimit, char* zOut) {
   if (cut.bSimple) {
-    std::memcpy(zOut, zText, static_cast<size_t>(cut.nCopy));
-    zOut[cut.nCopy] = 0;
+    if (zOut != nullptr) {
+      std::memcpy(zOut, zText, static_cast<size_t>(cut.nCopy));
+      zOut[cut.nCopy] = 0;
+    }
     return {cut.nCopy, cut.nWidth};
   }
   const auto* z = reinterpret_cast<const unsigned char*>(zText);
@@ -179,19 +203,24 @@ std::pair<int, int> copyCell(const char* zText, const CellCut& cut, int nLimit, 
     if (z[i] == '\t') {
       int next = (col + 8) & ~7;
       if (next > nLimit) next = nLimit;
-      while (col < next) zOut[j++] = ' ', col++;
+      if (zOut != nullptr) {
+        while (col < next) zOut[j++] = ' ', col++;
+      } else {
+        j += next - col;
+        col = next;
+      }
       i++;
       continue;
     }
     if (z[i] < 0x20) break;
     int cw;
     int len = charInfo(z + i, &cw);
-    std::memcpy(zOut + j, z + i, static_cast<size_t>(len));
+    if (zOut != nullptr) std::memcpy(zOut + j, z + i, static_cast<size_t>(len));
     j += len;
     i += len;
     col += cw;
   }
-  zOut[j] = 0;
+  if (zOut != nullptr) zOut[j] = 0;
   return {j, col};
 }
 
@@ -200,53 +229,133 @@ size_t cellCapacity(const CellCut& cut) {
   return static_cast<size_t>(cut.nCopy) + 7u * static_cast<size_t>(cut.nTab) + 1u;
 }
 
-// Storage for the cells of one result: large blocks, no allocation per cell.
-class CellArena {
+// The cells of one result, kept as they arrive: each one's text and a NUL,
+// one after another in row order, in large blocks.  No index, no allocation
+// per cell: a result takes little more than its text.  Read back front to
+// back with a Cursor, as often as the layout needs.
+class CellStore {
  public:
-  CellArena() = default;
-  CellArena(const CellArena&) = delete;
-  CellArena& operator=(const CellArena&) = delete;
-  ~CellArena() {
-    for (char* b : aBlock_) std::free(b);
+  CellStore() = default;
+  CellStore(const CellStore&) = delete;
+  CellStore& operator=(const CellStore&) = delete;
+  ~CellStore() {
+    for (Block& b : aBlock_) std::free(b.a);
   }
-  char* reserve(size_t n) {
-    if (n > nFree_) {
-      size_t nBlock = n > kBlock ? n : kBlock;
-      pFree_ = checkAlloc(static_cast<char*>(std::malloc(nBlock)));
-      aBlock_.push_back(pFree_);
-      nFree_ = nBlock;
+
+  void add(const char* z, size_t n) {
+    if (aBlock_.empty() || n + 1 > aBlock_.back().nSize - aBlock_.back().nUsed) {
+      const size_t nSize = n + 1 > kBlock ? n + 1 : kBlock;
+      aBlock_.push_back({checkAlloc(static_cast<char*>(std::malloc(nSize))), 0, nSize});
     }
-    return pFree_;
+    Block& b = aBlock_.back();
+    std::memcpy(b.a + b.nUsed, z, n);
+    b.a[b.nUsed + n] = 0;
+    b.nUsed += n + 1;
   }
-  void commit(size_t n) {
-    pFree_ += n;
-    nFree_ -= n;
+
+  struct Cursor {
+    size_t iBlock = 0;
+    size_t iAt = 0;
+  };
+  // The cell at c, which moves on to the next; called at most once per cell
+  // added since c started.
+  const char* next(Cursor& c) const {
+    if (c.iAt == aBlock_[c.iBlock].nUsed) {
+      c.iBlock++;
+      c.iAt = 0;
+    }
+    const char* z = aBlock_[c.iBlock].a + c.iAt;
+    c.iAt += std::strlen(z) + 1;
+    return z;
   }
 
  private:
   static constexpr size_t kBlock = 1u << 20;
-  std::vector<char*> aBlock_;
-  char* pFree_ = nullptr;
-  size_t nFree_ = 0;
+  struct Block {
+    char* a;
+    size_t nUsed;
+    size_t nSize;
+  };
+  std::vector<Block> aBlock_;
 };
 
-// cellForDisplay into the arena; stores the line's display width.
-const char* arenaCell(CellArena& arena, const char* zText, const char** pzRest, int w,
-                      bool bWordWrap, int* pnWidth) {
-  *pnWidth = 0;
-  if (zText == nullptr) {
-    *pzRest = nullptr;
-    return nullptr;
-  }
-  int nLimit = w == 0 ? kNoLimit : clampWidth(w);
-  CellCut cut = measureCell(zText, nLimit, bWordWrap);
-  *pzRest = cut.zRest;
-  char* zOut = arena.reserve(cellCapacity(cut));
-  auto [nByte, nWidth] = copyCell(zText, cut, nLimit, zOut);
-  arena.commit(static_cast<size_t>(nByte) + 1);
-  *pnWidth = nWidth;
-  return zOut;
+// The limit of a wrap width w (0: none).
+int wrapLimit(int w) {
+  return w == 0 ? kNoLimit : clampWidth(w);
 }
+
+// The first display line of zText (null: none) at wrap width w, as text, and
+// its width.
+std::string firstLine(const char* zText, int w, bool bWordWrap, int* pnWidth) {
+  *pnWidth = 0;
+  if (zText == nullptr) return std::string();
+  const int nLimit = wrapLimit(w);
+  const CellCut cut = measureCell(zText, nLimit, bWordWrap);
+  std::string zLine(cellCapacity(cut), '\0');
+  auto [nByte, nWidth] = copyCell(zText, cut, nLimit, zLine.data());
+  zLine.resize(static_cast<size_t>(nByte));
+  *pnWidth = nWidth;
+  return zLine;
+}
+
+// The width of zText when it is one display line as it stands at limit
+// nLimit: printable ASCII that fits (at the limit itself a word wrap may
+// still cut it); else -1, and the caller measures.
+int fitsAsIs(const char* zText, int nLimit, bool bWordWrap) {
+  const size_t n = std::strlen(zText);
+  const size_t nMax = static_cast<size_t>(nLimit);
+  if (n > nMax || (n == nMax && bWordWrap) || !isPlainAscii(zText, n)) return -1;
+  return static_cast<int>(n);
+}
+
+// The width of the widest display line of zText at wrap width w; sets
+// *pbMultiLine when it has more than one line.
+int cellWidth(const char* zText, int w, bool bWordWrap, bool* pbMultiLine) {
+  const int nLimit = wrapLimit(w);
+  if (const int n = fitsAsIs(zText, nLimit, bWordWrap); n >= 0) return n;
+  int nMax = 0;
+  const char* zSrc = zText;
+  while (true) {
+    const CellCut cut = measureCell(zSrc, nLimit, bWordWrap);
+    const int nWidth = copyCell(zSrc, cut, nLimit, nullptr).second;
+    if (nWidth > nMax) nMax = nWidth;
+    if (cut.zRest == nullptr) break;
+    *pbMultiLine = true;
+    zSrc = cut.zRest;
+  }
+  return nMax;
+}
+
+// Cuts the display lines of a cell one by one, for printing.  A line that is
+// the rest of the text as it stands is used in place; any other is copied
+// (tabs expanded) into a buffer kept from line to line.
+struct CellLine {
+  const char* z;
+  int nByte;
+  int nWidth;
+};
+class LineCutter {
+ public:
+  // The next line of zSrc at wrap width w; *pzRest receives the start of
+  // the rest or null.
+  CellLine line(const char* zSrc, int w, bool bWordWrap, const char** pzRest) {
+    const int nLimit = wrapLimit(w);
+    if (const int n = fitsAsIs(zSrc, nLimit, bWordWrap); n >= 0) {
+      *pzRest = nullptr;
+      return {zSrc, n, n};
+    }
+    const CellCut cut = measureCell(zSrc, nLimit, bWordWrap);
+    *pzRest = cut.zRest;
+    if (cut.bSimple && zSrc[cut.nCopy] == 0) return {zSrc, cut.nCopy, cut.nWidth};
+    const size_t nNeed = cellCapacity(cut);
+    if (aBuf_.size() < nNeed) aBuf_.resize(nNeed);
+    auto [nByte, nWidth] = copyCell(zSrc, cut, nLimit, aBuf_.data());
+    return {aBuf_.data(), nByte, nWidth};
+  }
+
+ private:
+  std::vector<char> aBuf_;
+};
 
 // Appends the value of column i as an SQL literal.
 void appendQuoted(std::string& s, sqlite3_stmt* pStmt, int i) {
@@ -459,12 +568,21 @@ void printBoxRule(ShellContext* p, int nArg, const char* zSep1, const char* zSep
 
 namespace {
 
-// The display lines of one result, line 0 holding the column names.
-struct TableLayout {
-  CellArena arena;
-  std::vector<const char*> azData;
-  std::vector<unsigned char> abRowDiv;  // per line after the header: 1 when it ends a row
-  bool bMultiLineRow = false;
+// The whole result as kept: the column names and every cell's text (the
+// value as the table shows it: quoted with --quote, the null text for NULL).
+struct ResultTexts {
+  std::vector<std::string> azName;
+  CellStore cells;
+  size_t nRow = 0;
+};
+
+// How the columns are laid out: the wrap width of each (0: none), whether it
+// wraps at words, and what the layout found.
+struct ColumnLayout {
+  std::vector<int> aWrap;
+  std::vector<unsigned char> abWordWrap;
+  std::vector<std::string> azHead;  // the first line of each name
+  bool bMultiLineRow = false;       // some row takes more than one line
 };
 
 // The width a table of these columns takes on the screen, frame included.
@@ -475,19 +593,124 @@ int tableWidth(OutputMode eMode, const int* aWidth, int nColumn) {
   return n > kNoLimit ? kNoLimit : static_cast<int>(n);
 }
 
-// Prints the gathered lines with the header, separators and frame of the
-// mode, at the widths of aWidthNow.
-void printTable(ShellContext* p, OutputMode eMode, int nColumn, const TableLayout& layout) {
+// The layout's wraps from .width and the mode's options.
+void initLayout(const ShellContext* p, int nColumn, ColumnLayout& layout) {
+  const size_t nCol = static_cast<size_t>(nColumn);
+  layout.aWrap.assign(nCol, 0);
+  layout.abWordWrap.assign(nCol, p->cmOpts.bWordWrap);
+  for (int i = 0; i < nColumn; i++) {
+    layout.aWrap[static_cast<size_t>(i)] = p->aColWidth[i] ? p->aColWidth[i] : p->cmOpts.nWrap;
+  }
+}
+
+// Starts aWidthNow at the widths set with .width and raises them to the
+// first lines of the names.
+void measureNames(ShellContext* p, int nColumn, const ResultTexts& texts, ColumnLayout& layout) {
+  int* aWidth = p->aWidthNow;
+  layout.azHead.clear();
+  for (int i = 0; i < nColumn; i++) {
+    const size_t iu = static_cast<size_t>(i);
+    aWidth[i] = clampWidth(p->aColWidth[i]);
+    int nWidth;
+    layout.azHead.push_back(
+        firstLine(texts.azName[iu].c_str(), layout.aWrap[iu], layout.abWordWrap[iu] != 0, &nWidth));
+    if (nWidth > aWidth[i]) aWidth[i] = nWidth;
+  }
+}
+
+// Raises aWidthNow to what a cell of column i needs.
+inline void widenForCell(ShellContext* p, ColumnLayout& layout, int i, const char* z) {
+  const size_t iu = static_cast<size_t>(i);
+  const int nWidth =
+      cellWidth(z, layout.aWrap[iu], layout.abWordWrap[iu] != 0, &layout.bMultiLineRow);
+  if (nWidth > p->aWidthNow[i]) p->aWidthNow[i] = nWidth;
+}
+
+// One more pass over the kept rows at the layout's wraps: the widths, and
+// whether a row takes more than one line.
+void measureTexts(ShellContext* p, int nColumn, const ResultTexts& texts, ColumnLayout& layout) {
+  measureNames(p, nColumn, texts, layout);
+  layout.bMultiLineRow = false;
+  CellStore::Cursor cur;
+  for (size_t iRow = 0; iRow < texts.nRow; iRow++) {
+    for (int i = 0; i < nColumn; i++) widenForCell(p, layout, i, texts.cells.next(cur));
+  }
+}
+
+// Steps the statement (on its first row) to its end, keeping every value as
+// the table shows it and, with bMeasure, raising the widths as rows arrive.
+void collectTexts(ShellContext* p, sqlite3_stmt* pStmt, int nColumn, ResultTexts& texts,
+                  ColumnLayout& layout, bool bMeasure) {
+  const bool bQuote = p->cmOpts.bQuote != 0;
+  std::string zQuoted;
+  for (int i = 0; i < nColumn; i++) {
+    const char* z = sqlite3_column_name(pStmt, i);
+    texts.azName.emplace_back(z ? z : "");
+  }
+  if (bMeasure) measureNames(p, nColumn, texts, layout);
+  if (nColumn == 0) return;
+  do {
+    for (int i = 0; i < nColumn; i++) {
+      const char* z;
+      size_t n;
+      if (bQuote) {
+        zQuoted.clear();
+        appendQuoted(zQuoted, pStmt, i);
+        z = zQuoted.c_str();
+        n = std::strlen(z);
+      } else {
+        z = reinterpret_cast<const char*>(sqlite3_column_text(pStmt, i));
+        if (z == nullptr) z = p->zNullText;
+        n = std::strlen(z);
+      }
+      texts.cells.add(z, n);
+      if (bMeasure) widenForCell(p, layout, i, z);
+    }
+    texts.nRow++;
+  } while (nInterrupts == 0 && sqlite3_step(pStmt) == SQLITE_ROW);
+}
+
+void putBlanks(StagedOutput& out, int n) {
+  static const char zBlanks[] = "                                                                ";
+  constexpr int nChunk = static_cast<int>(sizeof(zBlanks) - 1);
+  while (n > 0) {
+    const int m = n < nChunk ? n : nChunk;
+    out.put(zBlanks, static_cast<size_t>(m));
+    n -= m;
+  }
+}
+
+// The rule between rows when some row takes more than one line.
+void printRowRule(ShellContext* p, OutputMode eMode, int nColumn) {
+  switch (eMode) {
+    case OutputMode::Table:
+      printDashRule(p, nColumn, "+");
+      break;
+    case OutputMode::Box:
+      printBoxRule(p, nColumn, boxMiddle);
+      break;
+    case OutputMode::Column:
+      std::fputs("\n", p->pOut);
+      break;
+    default:
+      break;
+  }
+}
+
+// Prints the kept rows with the header, separators and frame of the mode, at
+// the widths of aWidthNow, cutting each cell into its display lines as it
+// goes.
+void printTable(ShellContext* p, OutputMode eMode, int nColumn, const ResultTexts& texts,
+                const ColumnLayout& layout) {
   FILE* out = p->pOut;
   const int* aWidth = p->aWidthNow;
   const FrameText frame = frameFor(eMode);
-  const char* const* azName = layout.azData.data();
   switch (eMode) {
     case OutputMode::Column:
       if (p->bHeaders) {
         for (int i = 0; i < nColumn; i++) {
           int w = p->aColWidth[i] < 0 ? -aWidth[i] : aWidth[i];
-          widthPrint(out, w, azName[i]);
+          widthPrint(out, w, layout.azHead[static_cast<size_t>(i)].c_str());
           std::fputs(i == nColumn - 1 ? "\n" : "  ", out);
         }
         for (int i = 0; i < nColumn; i++) {
@@ -501,7 +724,7 @@ void printTable(ShellContext* p, OutputMode eMode, int nColumn, const TableLayou
       if (eMode == OutputMode::Table) printDashRule(p, nColumn, "+");
       std::fputs("| ", out);
       for (int i = 0; i < nColumn; i++) {
-        printCentered(out, aWidth[i], azName[i]);
+        printCentered(out, aWidth[i], layout.azHead[static_cast<size_t>(i)].c_str());
         std::fputs(i == nColumn - 1 ? " |\n" : " | ", out);
       }
       printDashRule(p, nColumn, eMode == OutputMode::Table ? "+" : "|");
@@ -510,7 +733,7 @@ void printTable(ShellContext* p, OutputMode eMode, int nColumn, const TableLayou
       printBoxRule(p, nColumn, boxTop);
       std::fputs(frame.zLineStart, out);
       for (int i = 0; i < nColumn; i++) {
-        printCentered(out, aWidth[i], azName[i]);
+        printCentered(out, aWidth[i], layout.azHead[static_cast<size_t>(i)].c_str());
         std::fputs(i == nColumn - 1 ? frame.zLineEnd : frame.zColSep, out);
       }
       printBoxRule(p, nColumn, boxMiddle);
@@ -519,31 +742,36 @@ void printTable(ShellContext* p, OutputMode eMode, int nColumn, const TableLayou
       break;
   }
 
-  const size_t nLine = layout.abRowDiv.size();
-  for (size_t iLine = 0; iLine < nLine; iLine++) {
-    const char* const* azCell = layout.azData.data() + (iLine + 1) * static_cast<size_t>(nColumn);
-    std::fputs(frame.zLineStart, out);
-    for (int i = 0; i < nColumn; i++) {
-      int w = p->aColWidth[i] < 0 ? -aWidth[i] : aWidth[i];
-      widthPrint(out, w, azCell[i] ? azCell[i] : p->zNullText);
-      std::fputs(i == nColumn - 1 ? frame.zLineEnd : frame.zColSep, out);
-    }
-    if (layout.abRowDiv[iLine] && layout.bMultiLineRow && iLine + 1 < nLine) {
-      switch (eMode) {
-        case OutputMode::Table:
-          printDashRule(p, nColumn, "+");
-          break;
-        case OutputMode::Box:
-          printBoxRule(p, nColumn, boxMiddle);
-          break;
-        case OutputMode::Column:
-          std::fputs("\n", out);
-          break;
-        default:
-          break;
+  const size_t nCol = static_cast<size_t>(nColumn);
+  std::vector<const char*> azCell(nCol), azNext(nCol);
+  LineCutter cutter;
+  CellStore::Cursor cur;
+  for (size_t iRow = 0; iRow < texts.nRow && nInterrupts == 0; iRow++) {
+    for (size_t i = 0; i < nCol; i++) azCell[i] = texts.cells.next(cur);
+    bool bRowStart = true;
+    bool bContinues;
+    do {
+      bContinues = false;
+      StagedOutput line(out);
+      line.put(frame.zLineStart);
+      for (int i = 0; i < nColumn; i++) {
+        const size_t iu = static_cast<size_t>(i);
+        const char* zSrc = bRowStart ? azCell[iu] : (azNext[iu] ? azNext[iu] : "");
+        const CellLine cell =
+            cutter.line(zSrc, layout.aWrap[iu], layout.abWordWrap[iu] != 0, &azNext[iu]);
+        // The column is at least as wide as every line of it: only padding
+        // is added, on the left for a negative .width.
+        const int nPad = aWidth[i] > cell.nWidth ? aWidth[i] - cell.nWidth : 0;
+        if (p->aColWidth[i] < 0) putBlanks(line, nPad);
+        line.put(cell.z, static_cast<size_t>(cell.nByte));
+        if (p->aColWidth[i] >= 0) putBlanks(line, nPad);
+        line.put(i == nColumn - 1 ? frame.zLineEnd : frame.zColSep);
+        if (azNext[iu]) bContinues = true;
       }
-    }
+      bRowStart = false;
+    } while (bContinues && nInterrupts == 0);
     if (nInterrupts) break;
+    if (layout.bMultiLineRow && iRow + 1 < texts.nRow) printRowRule(p, eMode, nColumn);
   }
   if (nInterrupts == 0) {
     if (eMode == OutputMode::Table) printDashRule(p, nColumn, "+");
@@ -551,115 +779,35 @@ void printTable(ShellContext* p, OutputMode eMode, int nColumn, const TableLayou
   }
 }
 
-// The whole result as texts, kept so that it can be laid out more than once.
-struct ResultTexts {
-  CellArena arena;
-  std::vector<const char*> azName;
-  std::vector<const char*> azValue;  // nColumn per row, never null
-  size_t nRow = 0;
-};
-
-const char* keepText(CellArena& arena, const char* z, size_t n) {
-  char* zCopy = arena.reserve(n + 1);
-  std::memcpy(zCopy, z, n);
-  zCopy[n] = 0;
-  arena.commit(n + 1);
-  return zCopy;
-}
-
-// Steps the statement (on its first row) to its end, keeping every value as
-// the table would show it.
-void collectTexts(ShellContext* p, sqlite3_stmt* pStmt, int nColumn, ResultTexts& texts) {
-  const bool bQuote = p->cmOpts.bQuote != 0;
-  std::string zQuoted;
-  for (int i = 0; i < nColumn; i++) {
-    const char* z = sqlite3_column_name(pStmt, i);
-    texts.azName.push_back(z ? keepText(texts.arena, z, std::strlen(z)) : nullptr);
-  }
-  do {
-    for (int i = 0; i < nColumn; i++) {
-      if (bQuote) {
-        zQuoted.clear();
-        appendQuoted(zQuoted, pStmt, i);
-        texts.azValue.push_back(keepText(texts.arena, zQuoted.data(), zQuoted.size()));
-      } else {
-        const char* z = reinterpret_cast<const char*>(sqlite3_column_text(pStmt, i));
-        if (z == nullptr) z = p->zNullText;
-        texts.azValue.push_back(keepText(texts.arena, z, std::strlen(z)));
-      }
-    }
-    texts.nRow++;
-  } while (nInterrupts == 0 && sqlite3_step(pStmt) == SQLITE_ROW);
-}
-
-// Splits every kept value into display lines at the columns' wrap widths and
-// raises aWidthNow to what they need.
-void layoutTexts(ShellContext* p, int nColumn, const ResultTexts& texts, const int* aWrap,
-                 const unsigned char* abWordWrap, TableLayout& layout) {
-  int* aWidth = p->aWidthNow;
-  for (int i = 0; i < nColumn; i++) aWidth[i] = clampWidth(p->aColWidth[i]);
-  std::vector<const char*> azNextLine(static_cast<size_t>(nColumn), nullptr);
-  for (int i = 0; i < nColumn; i++) {
-    const char* zRest;
-    int nWidth;
-    layout.azData.push_back(arenaCell(layout.arena, texts.azName[static_cast<size_t>(i)], &zRest,
-                                      aWrap[i], abWordWrap[i] != 0, &nWidth));
-    if (nWidth > aWidth[i]) aWidth[i] = nWidth;
-  }
-  for (size_t iRow = 0; iRow < texts.nRow; iRow++) {
-    const char* const* azValue = texts.azValue.data() + iRow * static_cast<size_t>(nColumn);
-    bool bContinues = false;
-    bool bRowStart = true;
-    do {
-      bContinues = false;
-      for (int i = 0; i < nColumn; i++) {
-        const size_t iu = static_cast<size_t>(i);
-        const char* zSrc = bRowStart ? azValue[i] : (azNextLine[iu] ? azNextLine[iu] : "");
-        int nWidth;
-        layout.azData.push_back(
-            arenaCell(layout.arena, zSrc, &azNextLine[iu], aWrap[i], abWordWrap[i] != 0, &nWidth));
-        if (nWidth > aWidth[i]) aWidth[i] = nWidth;
-        if (azNextLine[iu]) bContinues = true;
-      }
-      bRowStart = false;
-      layout.abRowDiv.push_back(bContinues ? 0 : 1);
-      if (bContinues) layout.bMultiLineRow = true;
-    } while (bContinues);
-  }
-}
-
 // One record per block: a rule naming the record, then a line per column
-// with the names aligned.  Values wrap to the available width, if any.
+// with the names aligned.  Values wrap to the available width, if any.  The
+// rules are as wide as the widest line, found by a pass over the values
+// before the one that prints them.
 void printVertical(ShellContext* p, int nColumn, const ResultTexts& texts) {
   FILE* out = p->pOut;
   const int nFit = p->nFitWidth;
   int nNameWidth = 0;
-  for (const char* z : texts.azName) nNameWidth = std::max(nNameWidth, textWidth(z));
+  for (const std::string& z : texts.azName) nNameWidth = std::max(nNameWidth, textWidth(z.c_str()));
   if (nFit > 0 && nNameWidth > nFit / 2) nNameWidth = std::max(nFit / 2, 1);
   const int nValueLimit = nFit > 0 ? std::max(nFit - nNameWidth - 3, 10) : 0;
   const bool bWordWrap = nFit > 0 || p->cmOpts.bWordWrap != 0;
 
-  // Every value's display lines first: the rules are as wide as the widest line.
-  TableLayout lines;
-  std::vector<size_t> aiFirstLine;  // per value, its first line in lines.azData
-  aiFirstLine.reserve(texts.azValue.size() + 1);
+  const size_t nCell = texts.nRow * static_cast<size_t>(nColumn);
   int nValueWidth = 0;
-  for (const char* zValue : texts.azValue) {
-    aiFirstLine.push_back(lines.azData.size());
-    const char* zSrc = zValue;
-    do {
-      const char* zRest;
-      int nWidth;
-      lines.azData.push_back(arenaCell(lines.arena, zSrc, &zRest, nValueLimit, bWordWrap, &nWidth));
-      nValueWidth = std::max(nValueWidth, nWidth);
-      zSrc = zRest;
-    } while (zSrc != nullptr);
+  {
+    bool bMultiLine = false;
+    CellStore::Cursor cur;
+    for (size_t iCell = 0; iCell < nCell; iCell++) {
+      nValueWidth = std::max(nValueWidth,
+                             cellWidth(texts.cells.next(cur), nValueLimit, bWordWrap, &bMultiLine));
+    }
   }
-  aiFirstLine.push_back(lines.azData.size());
   int nRuleWidth = nNameWidth + 3 + nValueWidth;
   if (nFit > 0 && nRuleWidth > nFit) nRuleWidth = nFit;
 
   char zLabel[40];
+  LineCutter cutter;
+  CellStore::Cursor cur;
   for (size_t iRow = 0; iRow < texts.nRow && nInterrupts == 0; iRow++) {
     sqlite3_snprintf(static_cast<int>(sizeof(zLabel)), zLabel, "-[ RECORD %llu ]",
                      static_cast<unsigned long long>(iRow + 1));
@@ -668,47 +816,47 @@ void printVertical(ShellContext* p, int nColumn, const ResultTexts& texts) {
     printDashes(out, nRuleWidth - nLabelLen);
     std::fputs("\n", out);
     for (int i = 0; i < nColumn; i++) {
-      const size_t iValue = iRow * static_cast<size_t>(nColumn) + static_cast<size_t>(i);
-      for (size_t iLine = aiFirstLine[iValue]; iLine < aiFirstLine[iValue + 1]; iLine++) {
-        widthPrint(out, nNameWidth,
-                   iLine == aiFirstLine[iValue] ? texts.azName[static_cast<size_t>(i)] : "");
-        const char* zLine = lines.azData[iLine];
-        if (zLine != nullptr && zLine[0] != 0) {
+      const char* zSrc = texts.cells.next(cur);
+      bool bFirst = true;
+      do {
+        const char* zRest;
+        const char* zLine = cutter.line(zSrc, nValueLimit, bWordWrap, &zRest).z;
+        widthPrint(out, nNameWidth, bFirst ? texts.azName[static_cast<size_t>(i)].c_str() : "");
+        if (zLine[0] != 0) {
           std::fputs(" | ", out);
           std::fputs(zLine, out);
           std::fputs("\n", out);
         } else {
           std::fputs(" |\n", out);
         }
-      }
+        bFirst = false;
+        zSrc = zRest;
+      } while (zSrc != nullptr);
     }
   }
 }
 
 // The aligned modes at a terminal, or with .expanded on: the result as a
-// table that fits the window, else as vertical records.
+// table that fits the window, else as vertical records.  The rows are kept
+// once; fitting them costs one more pass over them, not a copy.
 void renderToWindow(ShellContext* p, sqlite3_stmt* pStmt, int nColumn) {
   const OutputMode eMode = p->eModeNow;
   prepareWidths(p, nColumn);
   ResultTexts texts;
-  collectTexts(p, pStmt, nColumn, texts);
+  ColumnLayout layout;
+  initLayout(p, nColumn, layout);
+  const bool bVertical = p->eExpanded == ExpandedMode::On || nColumn == 0;
+  collectTexts(p, pStmt, nColumn, texts, layout, !bVertical);
   if (nInterrupts) {
     std::fputs("Interrupt\n", p->pOut);
     return;
   }
-  if (p->eExpanded == ExpandedMode::On || nColumn == 0) {
+  if (bVertical) {
     if (nColumn > 0) printVertical(p, nColumn, texts);
     if (nInterrupts) std::fputs("Interrupt\n", p->pOut);
     return;
   }
   const size_t nCol = static_cast<size_t>(nColumn);
-  std::vector<int> aWrap(nCol);
-  std::vector<unsigned char> abWordWrap(nCol, p->cmOpts.bWordWrap);
-  for (int i = 0; i < nColumn; i++) {
-    aWrap[static_cast<size_t>(i)] = p->aColWidth[i] ? p->aColWidth[i] : p->cmOpts.nWrap;
-  }
-  auto layout = std::make_unique<TableLayout>();
-  layoutTexts(p, nColumn, texts, aWrap.data(), abWordWrap.data(), *layout);
   const int nAvailable = p->nFitWidth;
   if (tableWidth(eMode, p->aWidthNow, nColumn) > nAvailable) {
     // Narrow the widest columns, none below its floor: the width of its
@@ -717,7 +865,7 @@ void renderToWindow(ShellContext* p, sqlite3_stmt* pStmt, int nColumn) {
     std::vector<int> aNatural(p->aWidthNow, p->aWidthNow + nColumn);
     std::vector<int> aFloor(nCol), aFit(nCol);
     for (size_t i = 0; i < nCol; i++) {
-      const int nName = textWidth(layout->azData[i]);
+      const int nName = textWidth(layout.azHead[i].c_str());
       aFloor[i] = p->aColWidth[i] != 0 ? aNatural[i] : std::min(aNatural[i], std::max(nName, 10));
     }
     const int nFrame = tableWidth(eMode, std::vector<int>(nCol, 0).data(), nColumn);
@@ -728,14 +876,13 @@ void renderToWindow(ShellContext* p, sqlite3_stmt* pStmt, int nColumn) {
     }
     for (size_t i = 0; i < nCol; i++) {
       if (aFit[i] < aNatural[i]) {
-        aWrap[i] = aFit[i];
-        abWordWrap[i] = 1;
+        layout.aWrap[i] = aFit[i];
+        layout.abWordWrap[i] = 1;
       }
     }
-    layout = std::make_unique<TableLayout>();
-    layoutTexts(p, nColumn, texts, aWrap.data(), abWordWrap.data(), *layout);
+    measureTexts(p, nColumn, texts, layout);
   }
-  printTable(p, eMode, nColumn, *layout);
+  printTable(p, eMode, nColumn, texts, layout);
   if (nInterrupts) std::fputs("Interrupt\n", p->pOut);
 }
 
@@ -788,67 +935,13 @@ void renderColumnar(ShellContext* p, sqlite3_stmt* pStmt) {
     renderToWindow(p, pStmt, nColumn);
     return;
   }
-  const OutputMode eMode = p->eModeNow;
-  const bool bWordWrap = p->cmOpts.bWordWrap != 0;
-  const bool bQuote = p->cmOpts.bQuote != 0;
-  FILE* out = p->pOut;
-
+  // Every value kept once, the widths raised as the rows arrive; the lines
+  // of each cell are cut again as the table is printed.
   prepareWidths(p, nColumn);
-  int* aWidth = p->aWidthNow;
-  std::vector<int> aWrap(static_cast<size_t>(nColumn));
-  for (int i = 0; i < nColumn; i++) {
-    aWrap[static_cast<size_t>(i)] = p->aColWidth[i] ? p->aColWidth[i] : p->cmOpts.nWrap;
-  }
-
-  TableLayout layout;
-  CellArena& arena = layout.arena;
-  std::vector<const char*>& azData = layout.azData;
-  azData.reserve(4 * static_cast<size_t>(nColumn > 0 ? nColumn : 1));
-  std::vector<unsigned char>& abRowDiv = layout.abRowDiv;
-  std::vector<const char*> azNextLine(static_cast<size_t>(nColumn), nullptr);
-  std::vector<std::string> azQuoted(bQuote ? static_cast<size_t>(nColumn) : 0);
-
-  // Line 0: the column names (the rest of a long name is dropped).
-  for (int i = 0; i < nColumn; i++) {
-    const char* zRest;
-    int nWidth;
-    azData.push_back(arenaCell(arena, sqlite3_column_name(pStmt, i), &zRest,
-                               aWrap[static_cast<size_t>(i)], bWordWrap, &nWidth));
-    if (nWidth > aWidth[i]) aWidth[i] = nWidth;
-  }
-
-  // Gather every display line of every row.
-  bool bContinues = false;
-  if (nColumn > 0) {
-    do {
-      bool bRowStart = !bContinues;
-      bContinues = false;
-      for (int i = 0; i < nColumn; i++) {
-        const size_t iu = static_cast<size_t>(i);
-        const char* zSrc;
-        if (bRowStart) {
-          if (bQuote) {
-            azQuoted[iu].clear();
-            appendQuoted(azQuoted[iu], pStmt, i);
-            zSrc = azQuoted[iu].c_str();
-          } else {
-            zSrc = reinterpret_cast<const char*>(sqlite3_column_text(pStmt, i));
-            if (zSrc == nullptr) zSrc = p->zNullText;
-          }
-        } else {
-          zSrc = azNextLine[iu] ? azNextLine[iu] : "";
-        }
-        int nWidth;
-        azData.push_back(arenaCell(arena, zSrc, &azNextLine[iu], aWrap[iu], bWordWrap, &nWidth));
-        if (nWidth > aWidth[i]) aWidth[i] = nWidth;
-        if (azNextLine[iu]) bContinues = true;
-      }
-      abRowDiv.push_back(bContinues ? 0 : 1);
-      if (bContinues) layout.bMultiLineRow = true;
-      if (nInterrupts) break;
-    } while (bContinues || sqlite3_step(pStmt) == SQLITE_ROW);
-  }
-
-  if (nInterrupts == 0 && nColumn > 0) printTable(p, eMode, nColumn, layout);
-  if (nInterrupts) std::fputs("Interrupt\n", out);
+  ResultTexts texts;
+  ColumnLayout layout;
+  initLayout(p, nColumn, layout);
+  collectTexts(p, pStmt, nColumn, texts, layout, true);
+  if (nInterrupts == 0 && nColumn > 0) printTable(p, p->eModeNow, nColumn, texts, layout);
+  if (nInterrupts) std::fputs("Interrupt\n", p->pOut);
 }
