@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -186,6 +187,147 @@ TEST(OutputWriters, JsonBlob) {
         capture([&](FILE* f) { writeJsonBlob(f, c.in.data(), static_cast<int>(c.in.size())); }),
         c.out);
   }
+}
+
+// The json and csv writers test and copy many bytes at a time.  Against a
+// byte-at-a-time reading of their rules: every byte value at the positions
+// around the word and vector edges and at the end, in texts of lengths
+// around those edges and past the writers' internal chunks.
+std::string jsonReference(const std::string& z, bool bBlob) {
+  std::string out = "\"";
+  for (unsigned char c : z) {
+    switch (c) {
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\b':
+        out += "\\b";
+        break;
+      case '\f':
+        out += "\\f";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      default:
+        if (c < 0x20 || (bBlob && c >= 0x80)) {
+          char zEsc[8];
+          std::snprintf(zEsc, sizeof(zEsc), "\\u%04x", c);
+          out += zEsc;
+        } else {
+          out += static_cast<char>(c);
+        }
+    }
+  }
+  return out + "\"";
+}
+
+std::string csvReference(const std::string& z, const std::string& zSep) {
+  bool bQuote = z.empty() || (!zSep.empty() && z.find(zSep) != std::string::npos);
+  for (unsigned char c : z) {
+    if (c <= 0x20 || c == '"' || c == '\'' || c >= 0x7f) bQuote = true;
+  }
+  if (!bQuote) return z;
+  std::string out = "\"";
+  for (char c : z) {
+    out += c;
+    if (c == '"') out += '"';
+  }
+  return out + "\"";
+}
+
+// Texts of 'a's of each length with byte c at each position of interest.
+template <typename Fn>
+void forEachProbe(Fn fn) {
+  const size_t aLength[] = {1, 2, 7, 8, 9, 15, 16, 17, 23, 24, 31, 32, 33, 100, 1361, 4081, 9000};
+  for (size_t n : aLength) {
+    const size_t aAt[] = {0, 1, 7, 8, 9, 15, 16, 17, n / 2, n - 2, n - 1};
+    for (int c = 0; c < 256; c++) {
+      if (n > 100 && c % 17 != 0 && c != '"' && c != '\\') continue;
+      for (size_t iAt : aAt) {
+        if (iAt >= n) continue;
+        std::string z(n, 'a');
+        z[iAt] = static_cast<char>(c);
+        fn(z);
+      }
+    }
+  }
+}
+
+TEST(OutputWriters, JsonAndCsvWritersMatchTheirRulesAtEveryEdge) {
+  int nFailed = 0;
+  forEachProbe([&](const std::string& z) {
+    if (nFailed > 5) return;
+    const std::string zText = z.find('\0') == std::string::npos ? z : std::string("x");
+    bool bOk = capture([&](FILE* f) {
+                 writeJsonString(f, z.data(), static_cast<int>(z.size()));
+               }) == jsonReference(z, false);
+    bOk = bOk && capture([&](FILE* f) {
+                   writeJsonBlob(f, z.data(), static_cast<int>(z.size()));
+                 }) == jsonReference(z, true);
+    for (const char* zSep : {",", "|", "::"}) {
+      ShellContext ctx{};
+      setSettingText(ctx.zColSep, zSep);
+      bOk = bOk && capture([&](FILE* f) {
+                     ctx.pOut = f;
+                     writeCsvField(&ctx, zText.c_str(), false);
+                   }) == csvReference(zText, zSep);
+    }
+    if (!bOk) {
+      nFailed++;
+      ADD_FAILURE()
+          << "length " << z.size() << ", first odd byte "
+          << static_cast<int>(static_cast<unsigned char>(
+                 z[z.find_first_not_of('a') == std::string::npos ? 0 : z.find_first_not_of('a')]));
+    }
+  });
+  // Many quotes and escapes in a row, past the chunks: every byte grows.
+  const std::string zQuotes(5000, '"');
+  EXPECT_EQ(capture([&](FILE* f) { writeJsonString(f, zQuotes.c_str(), -1); }),
+            jsonReference(zQuotes, false));
+  const std::string zHigh(3000, '\xff');
+  EXPECT_EQ(
+      capture([&](FILE* f) { writeJsonBlob(f, zHigh.data(), static_cast<int>(zHigh.size())); }),
+      jsonReference(zHigh, true));
+  ShellContext ctx{};
+  setSettingText(ctx.zColSep, ",");
+  EXPECT_EQ(capture([&](FILE* f) {
+              ctx.pOut = f;
+              writeCsvField(&ctx, zQuotes.c_str(), false);
+            }),
+            csvReference(zQuotes, ","));
+}
+
+// Staged output keeps the order of everything put into it, whatever the
+// sizes: small pieces, pieces larger than its buffer, and room asked for.
+TEST(OutputWriters, StagedOutputKeepsOrderAcrossItsBuffer) {
+  std::string want;
+  const std::string got = capture([&](FILE* f) {
+    StagedOutput out(f);
+    for (int i = 0; i < 3000; i++) {
+      const std::string z(static_cast<size_t>(i % 37) * (i % 5 == 0 ? 300 : 1),
+                          static_cast<char>('a' + i % 26));
+      out.put(z.data(), z.size());
+      out.put('|');
+      want += z + '|';
+      if (i % 7 == 0) {
+        char* q = out.room(10);
+        std::memcpy(q, "0123456789", 10);
+        out.commit(q + 10);
+        want += "0123456789";
+      }
+    }
+  });
+  EXPECT_EQ(got, want);
 }
 
 TEST(OutputWriters, HexBlob) {
