@@ -632,7 +632,8 @@ SearchEnd searchHistory(const char* zPrompt, const sigset_t* pmWaiting) {
     lib->rl_replace_line(zLine.empty() ? " " : zLine.c_str(), 0);
     lib->rl_forced_update_display();
     std::fflush(stdout);
-    editor.zAhead.insert(0, zLine.empty() ? clearLineKeys : lineEndKey);
+    std::string zKeys(zLine.empty() ? clearLineKeys : lineEndKey);
+    editor.zAhead = zKeys + editor.zAhead;
     if (!zQuery.empty()) editor.zLastQuery = zQuery;
     return eEnd;
   };
