@@ -4,6 +4,8 @@
 // straight into the buffered stream and never allocate.
 #include "shell/core/Output.h"
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdarg>
 #include <cstdint>
@@ -125,7 +127,45 @@ void StagedOutput::spill(const char* z, size_t n) {
   }
 }
 
+namespace {
+
+struct HeldRows {
+  StagedOutput out{nullptr};
+  FILE* f = nullptr;
+  bool bHold = false;
+};
+
+HeldRows& heldRows() {
+  // Never destroyed: nothing is held at the end, and the stream may be
+  // closed by then.
+  static HeldRows* pHeld = new HeldRows;
+  return *pHeld;
+}
+
+}  // namespace
+
+StagedOutput& beginRowOutput(FILE* out, bool bFirstOfResult) {
+  HeldRows& h = heldRows();
+  if (h.f != out || bFirstOfResult) {
+    h.out.reset(out);
+    h.f = out;
+    const int fd = fileno(out);
+    h.bHold = fd >= 0 && !isatty(fd);
+  }
+  return h.out;
+}
+
+void endRowOutput() {
+  HeldRows& h = heldRows();
+  if (!h.bHold) h.out.flush();
+}
+
+void flushRowOutput() {
+  heldRows().out.flush();
+}
+
 void printConsole(FILE* out, const char* zFormat, ...) {
+  flushRowOutput();
   // Most calls print a short text: format it into a stack buffer.  Only when
   // it may have been cut is it formatted again into an engine allocation.  A
   // format that may hold "%z" (whose argument the formatter frees) is
@@ -160,6 +200,7 @@ void printConsole(FILE* out, const char* zFormat, ...) {
 }
 
 void printRaw(FILE* out, const char* zFormat, ...) {
+  flushRowOutput();
   va_list ap;
   va_start(ap, zFormat);
   std::vfprintf(out, zFormat, ap);
@@ -406,11 +447,13 @@ namespace {
 struct JsonEscapes {
   char a[256][8];
   unsigned char n[256];
-  bool abPlain[2][256];
-  constexpr JsonEscapes() : a(), n(), abPlain() {
+  // What is written for each byte, escaped or not: [0] in a text, [1] in a
+  // blob.  A byte taken as it is stands for itself.
+  char aOut[2][256][8];
+  unsigned char nOut[2][256];
+  constexpr JsonEscapes() : a(), n(), aOut(), nOut() {
     for (int c = 0; c < 256; c++) {
-      abPlain[0][c] = c >= 0x20 && c != '"' && c != '\\';
-      abPlain[1][c] = abPlain[0][c] && c < 0x80;
+      const bool bPlain = c >= 0x20 && c != '"' && c != '\\';
       a[c][0] = '\\';
       n[c] = 2;
       switch (c) {
@@ -444,6 +487,12 @@ struct JsonEscapes {
           n[c] = 6;
           break;
       }
+      for (int iKind = 0; iKind < 2; iKind++) {
+        const bool bAsIs = bPlain && (iKind == 0 || c < 0x80);
+        for (int j = 0; j < 8; j++)
+          aOut[iKind][c][j] = bAsIs ? (j == 0 ? static_cast<char>(c) : 0) : a[c][j];
+        nOut[iKind][c] = bAsIs ? 1 : n[c];
+      }
     }
   }
 };
@@ -460,6 +509,8 @@ constexpr size_t nJsonChunk = (StagedOutput::nRoomMax - 32) / 6;
 // 0x80 up are escaped too.
 template <bool bEscapeHigh>
 char* escapeJson(char* q, const unsigned char* z, size_t n) {
+  const auto& aOut = jsonEscapes.aOut[bEscapeHigh ? 1 : 0];
+  const auto& nOut = jsonEscapes.nOut[bEscapeHigh ? 1 : 0];
   size_t i = 0;
 #if defined(__SSE2__)
   // Sixteen bytes at a time where the processor has the vector instructions.
@@ -504,15 +555,12 @@ char* escapeJson(char* q, const unsigned char* z, size_t n) {
     q += jsonEscapes.n[c];
     i += k + 1;
   }
-  const bool* abPlain = jsonEscapes.abPlain[bEscapeHigh ? 1 : 0];
+  // The last bytes through the table, without a branch: each byte's entry
+  // is copied whole and the output advances by its length.
   for (; i < n; i++) {
     const unsigned char c = z[i];
-    if (abPlain[c]) {
-      *q++ = static_cast<char>(c);
-    } else {
-      std::memcpy(q, jsonEscapes.a[c], 8);
-      q += jsonEscapes.n[c];
-    }
+    std::memcpy(q, aOut[c], 8);
+    q += nOut[c];
   }
   return q;
 }

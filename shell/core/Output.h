@@ -48,6 +48,11 @@ class StagedOutput {
     if (n_ > 0) fwrite_unlocked(a_, 1, n_, out_);
     n_ = 0;
   }
+  // Writes what is staged, then stages for out.
+  void reset(FILE* out) {
+    flush();
+    out_ = out;
+  }
   // Room for n bytes (at most nRoomMax) at the end of the staged run: the
   // caller writes into it, then commits what it wrote.
   static constexpr size_t nRoomMax = 8192;
@@ -64,6 +69,21 @@ class StagedOutput {
   size_t n_ = 0;
   char a_[nRoomMax];
 };
+
+// The held row output: the row renderers stage each row here.  Into a file
+// or a pipe the rows of a result are kept and written when the buffer fills;
+// at a terminal, to the pager (or any stream without a file descriptor),
+// each row is written as it ends, so that a slow result shows row by row.
+// What is held is written before anything else is printed through the
+// printers below (a SQL function or a trace printing while the statement
+// steps) and when the result ends: flushRowOutput.
+// bFirstOfResult: the row is a result's first (whether to hold is decided
+// afresh).
+StagedOutput& beginRowOutput(FILE* out, bool bFirstOfResult);
+// The row is complete: written now unless rows are held.
+void endRowOutput();
+// Writes whatever rows are held.
+void flushRowOutput();
 
 // Formats with the engine's formatter (%q, %Q, %w are available) and writes to
 // out.  On Linux terminals take UTF-8, so no code-page conversion is needed.

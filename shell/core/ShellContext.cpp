@@ -1,5 +1,7 @@
 #include "shell/core/ShellContext.h"
 
+#include "shell/core/Output.h"
+
 #include <cstring>
 
 #include "shell/core/ArgParsers.h"
@@ -68,6 +70,7 @@ void setFlagFromBoolean(ShellContext* p, unsigned mask, const char* zArg) {
 void logToFile(void* pArg, int iErrCode, const char* zMsg) {
   auto* p = static_cast<ShellContext*>(pArg);
   if (p->pLogFile == nullptr || p->bReadingCatalog) return;
+  flushRowOutput();  // rows held for the same stream come first
   std::fprintf(p->pLogFile, "(%d) %s\n", iErrCode, zMsg);
   std::fflush(p->pLogFile);
 }

@@ -298,6 +298,7 @@ int runPrepared(ShellContext* p, sqlite3_stmt* pStmt) {
       rc = sqlite3_step(pStmt);
     }
   } while (rc == SQLITE_ROW);
+  flushRowOutput();
   sqlite3_free(pData);
   p->pCurStmt = pSavedStmt;
 
@@ -313,5 +314,7 @@ int runPrepared(ShellContext* p, sqlite3_stmt* pStmt) {
 }
 
 int rowCallback(void* pArg, int nArg, char** azArg, char** azCol) {
-  return renderRow(static_cast<ShellContext*>(pArg), nArg, azArg, azCol, nullptr);
+  const int rc = renderRow(static_cast<ShellContext*>(pArg), nArg, azArg, azCol, nullptr);
+  flushRowOutput();
+  return rc;
 }

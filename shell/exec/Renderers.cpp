@@ -103,8 +103,19 @@ void renderLine(ShellContext* p, int nArg, char** azArg, char** azCol) {
   }
 }
 
+// The list, csv and json rows go through the held row output of
+// shell/core/Output.h: into a file or a pipe, a result's rows are written in
+// large pieces.
+StagedOutput& beginRow(const ShellContext* p) {
+  return beginRowOutput(p->pOut, p->nRowsShown == 0);
+}
+
+void endRow() {
+  endRowOutput();
+}
+
 void renderList(ShellContext* p, int nArg, char** azArg, char** azCol) {
-  StagedOutput out(p->pOut);
+  StagedOutput& out = beginRow(p);
   const char* zColSep = p->zColSep;
   const char* zRowSep = p->zRowSep;
   if (p->nRowsShown++ == 0 && p->bHeaders) {
@@ -130,6 +141,7 @@ void renderList(ShellContext* p, int nArg, char** azArg, char** azCol) {
       out.put(zColSep, nColSep);
     }
   }
+  endRow();
 }
 
 void renderHtml(ShellContext* p, int nArg, char** azArg, char** azCol) {
@@ -173,7 +185,7 @@ void renderCsv(ShellContext* p, int nArg, char** azArg, char** azCol) {
   // needs no flush for every row.
   setBinaryOutput(p->pOut, false);
   {
-    StagedOutput out(p->pOut);
+    StagedOutput& out = beginRow(p);
     const char* zSep = p->zColSep;
     const size_t nSep = std::strlen(zSep);
     if (p->nRowsShown++ == 0 && p->bHeaders) {
@@ -202,6 +214,7 @@ void renderCsv(ShellContext* p, int nArg, char** azArg, char** azCol) {
       }
       out.put(p->zRowSep);
     }
+    endRow();
   }
   setTextOutput(p->pOut, false);
 }
@@ -409,7 +422,7 @@ class JsonKeys {
 void renderJson(ShellContext* p, int nArg, char** azArg, char** azCol, int* aiType) {
   static JsonKeys keys;
   keys.prepare(p, nArg, azCol);
-  StagedOutput out(p->pOut);
+  StagedOutput& out = beginRow(p);
   sqlite3_stmt* pStmt = p->pCurStmt;
   out.put(p->nRowsShown++ == 0 ? "[{" : ",\n{");
   for (int i = 0; i < nArg; i++) {
@@ -434,13 +447,18 @@ void renderJson(ShellContext* p, int nArg, char** azArg, char** azCol, int* aiTy
     }
   }
   out.put('}');
+  endRow();
 }
 
 }  // namespace
 
 int renderRow(ShellContext* p, int nArg, char** azArg, char** azCol, int* aiType) {
   if (azArg == nullptr) return 0;
-  switch (p->eModeNow) {
+  const OutputMode eMode = p->eModeNow;
+  if (eMode != OutputMode::List && eMode != OutputMode::Csv && eMode != OutputMode::Json) {
+    flushRowOutput();
+  }
+  switch (eMode) {
     case OutputMode::Line:
       renderLine(p, nArg, azArg, azCol);
       break;
