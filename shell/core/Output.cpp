@@ -64,33 +64,42 @@ const CsvQuoteTable& csvQuoteFor(unsigned char cSep) {
 // Whether z[0, n) holds a byte that needs quoting, with the table of
 // separator cSep (0: none, or a longer one).  The word tests are exact.
 bool csvNeedsQuotes(const unsigned char* z, size_t n, unsigned char cSep) {
-  size_t i = 0;
+  // Only whether some byte needs them counts, so the last block or word may
+  // overlap the ones before it.
 #if defined(__SSE2__)
-  // Sixteen bytes at a time where the processor has the vector instructions.
-  const __m128i blank = _mm_set1_epi8(0x20);
-  const __m128i del = _mm_set1_epi8(0x7f);
-  const __m128i dquote = _mm_set1_epi8('"');
-  const __m128i squote = _mm_set1_epi8('\'');
-  const __m128i sep = _mm_set1_epi8(static_cast<char>(cSep != 0 ? cSep : '"'));
-  for (; i + 16 <= n; i += 16) {
-    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(z + i));
-    const __m128i bad = _mm_or_si128(
-        _mm_or_si128(_mm_cmpeq_epi8(_mm_max_epu8(x, blank), blank),
-                     _mm_cmpeq_epi8(_mm_min_epu8(x, del), del)),
-        _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(x, dquote), _mm_cmpeq_epi8(x, squote)),
-                     _mm_cmpeq_epi8(x, sep)));
-    if (_mm_movemask_epi8(bad) != 0) return true;
+  if (n >= 16) {
+    // Sixteen bytes at a time where the processor has the vector instructions.
+    const __m128i blank = _mm_set1_epi8(0x20);
+    const __m128i del = _mm_set1_epi8(0x7f);
+    const __m128i dquote = _mm_set1_epi8('"');
+    const __m128i squote = _mm_set1_epi8('\'');
+    const __m128i sep = _mm_set1_epi8(static_cast<char>(cSep != 0 ? cSep : '"'));
+    for (size_t i = 0;; i += 16) {
+      if (i + 16 > n) i = n - 16;
+      const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(z + i));
+      const __m128i bad = _mm_or_si128(
+          _mm_or_si128(_mm_cmpeq_epi8(_mm_max_epu8(x, blank), blank),
+                       _mm_cmpeq_epi8(_mm_min_epu8(x, del), del)),
+          _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(x, dquote), _mm_cmpeq_epi8(x, squote)),
+                       _mm_cmpeq_epi8(x, sep)));
+      if (_mm_movemask_epi8(bad) != 0) return true;
+      if (i + 16 == n) return false;
+    }
   }
 #endif
-  for (; i + 8 <= n; i += 8) {
-    const uint64_t x = load8(z + i);
-    uint64_t m = anyBelow(x, 0x21) | (x & highBits) | anyEqual(x, 0x7f) | anyEqual(x, '"') |
-                 anyEqual(x, '\'');
-    if (cSep != 0) m |= anyEqual(x, cSep);
-    if (m != 0) return true;
+  if (n >= 8) {
+    for (size_t i = 0;; i += 8) {
+      if (i + 8 > n) i = n - 8;
+      const uint64_t x = load8(z + i);
+      uint64_t m = anyBelow(x, 0x21) | (x & highBits) | anyEqual(x, 0x7f) | anyEqual(x, '"') |
+                   anyEqual(x, '\'');
+      if (cSep != 0) m |= anyEqual(x, cSep);
+      if (m != 0) return true;
+      if (i + 8 == n) return false;
+    }
   }
   const CsvQuoteTable& t = csvQuoteFor(cSep);
-  for (; i < n; i++) {
+  for (size_t i = 0; i < n; i++) {
     if (t.a[z[i]]) return true;
   }
   return false;
@@ -363,6 +372,17 @@ char* doubleQuotes(char* q, const char* z, size_t n) {
     q += k;
     *q++ = '"';
     i += k;
+  }
+  // The last bytes: tested as the block that ends the text, the bytes
+  // already copied masked off; without a quote they are copied whole.
+  if (i < n && n >= 16) {
+    const size_t r = n - i;
+    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(z + n - 16));
+    const unsigned m = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(x, dquote)));
+    if ((m >> (16 - r)) == 0) {
+      std::memcpy(q, z + i, r);
+      return q + r;
+    }
   }
 #endif
   for (; i < n; i++) {
