@@ -9,6 +9,10 @@
 
 #include <utf8proc.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <cctype>
 #include <cstdint>
 #include <cstdlib>
@@ -36,6 +40,21 @@ int clampWidth(int w) {
 bool isPlainAscii(const char* zText, size_t n) {
   const auto* z = reinterpret_cast<const unsigned char*>(zText);
   size_t i = 0;
+#if defined(__SSE2__)
+  if (n >= 16) {
+    // Sixteen bytes at a time, the last block overlapping the one before.
+    const __m128i control = _mm_set1_epi8(0x1f);
+    const __m128i del = _mm_set1_epi8(0x7f);
+    for (;; i += 16) {
+      if (i + 16 > n) i = n - 16;
+      const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(z + i));
+      const __m128i bad = _mm_or_si128(_mm_cmpeq_epi8(_mm_max_epu8(x, control), control),
+                                       _mm_cmpeq_epi8(_mm_min_epu8(x, del), del));
+      if (_mm_movemask_epi8(bad) != 0) return false;
+      if (i + 16 == n) return true;
+    }
+  }
+#endif
   for (; i + 8 <= n; i += 8) {
     uint64_t x;
     std::memcpy(&x, z + i, 8);
@@ -259,13 +278,15 @@ class CellStore {
   };
   // The cell at c, which moves on to the next; called at most once per cell
   // added since c started.
-  const char* next(Cursor& c) const {
+  const char* next(Cursor& c, size_t* pnByte = nullptr) const {
     if (c.iAt == aBlock_[c.iBlock].nUsed) {
       c.iBlock++;
       c.iAt = 0;
     }
     const char* z = aBlock_[c.iBlock].a + c.iAt;
-    c.iAt += std::strlen(z) + 1;
+    const size_t n = std::strlen(z);
+    c.iAt += n + 1;
+    if (pnByte != nullptr) *pnByte = n;
     return z;
   }
 
@@ -298,21 +319,20 @@ std::string firstLine(const char* zText, int w, bool bWordWrap, int* pnWidth) {
   return zLine;
 }
 
-// The width of zText when it is one display line as it stands at limit
+// The width of zText (n bytes) when it is one display line as it stands at limit
 // nLimit: printable ASCII that fits (at the limit itself a word wrap may
 // still cut it); else -1, and the caller measures.
-int fitsAsIs(const char* zText, int nLimit, bool bWordWrap) {
-  const size_t n = std::strlen(zText);
+int fitsAsIs(const char* zText, size_t n, int nLimit, bool bWordWrap) {
   const size_t nMax = static_cast<size_t>(nLimit);
   if (n > nMax || (n == nMax && bWordWrap) || !isPlainAscii(zText, n)) return -1;
   return static_cast<int>(n);
 }
 
-// The width of the widest display line of zText at wrap width w; sets
+// The width of the widest display line of zText (nByte bytes) at wrap width w; sets
 // *pbMultiLine when it has more than one line.
-int cellWidth(const char* zText, int w, bool bWordWrap, bool* pbMultiLine) {
+int cellWidth(const char* zText, size_t nByte, int w, bool bWordWrap, bool* pbMultiLine) {
   const int nLimit = wrapLimit(w);
-  if (const int n = fitsAsIs(zText, nLimit, bWordWrap); n >= 0) return n;
+  if (const int n = fitsAsIs(zText, nByte, nLimit, bWordWrap); n >= 0) return n;
   int nMax = 0;
   const char* zSrc = zText;
   while (true) {
@@ -336,11 +356,11 @@ struct CellLine {
 };
 class LineCutter {
  public:
-  // The next line of zSrc at wrap width w; *pzRest receives the start of
-  // the rest or null.
-  CellLine line(const char* zSrc, int w, bool bWordWrap, const char** pzRest) {
+  // The next line of zSrc (nSrc bytes) at wrap width w; *pzRest receives
+  // the start of the rest or null.
+  CellLine line(const char* zSrc, size_t nSrc, int w, bool bWordWrap, const char** pzRest) {
     const int nLimit = wrapLimit(w);
-    if (const int n = fitsAsIs(zSrc, nLimit, bWordWrap); n >= 0) {
+    if (const int n = fitsAsIs(zSrc, nSrc, nLimit, bWordWrap); n >= 0) {
       *pzRest = nullptr;
       return {zSrc, n, n};
     }
@@ -581,6 +601,9 @@ struct ResultTexts {
 struct ColumnLayout {
   std::vector<int> aWrap;
   std::vector<unsigned char> abWordWrap;
+  // Per column: every cell was one display line as it stands (printable
+  // ASCII that fits), so that printing needs no measuring.
+  std::vector<unsigned char> abAsIs;
   std::vector<std::string> azHead;  // the first line of each name
   bool bMultiLineRow = false;       // some row takes more than one line
 };
@@ -608,6 +631,7 @@ void initLayout(const ShellContext* p, int nColumn, ColumnLayout& layout) {
 void measureNames(ShellContext* p, int nColumn, const ResultTexts& texts, ColumnLayout& layout) {
   int* aWidth = p->aWidthNow;
   layout.azHead.clear();
+  layout.abAsIs.assign(static_cast<size_t>(nColumn), 1);
   for (int i = 0; i < nColumn; i++) {
     const size_t iu = static_cast<size_t>(i);
     aWidth[i] = clampWidth(p->aColWidth[i]);
@@ -619,10 +643,14 @@ void measureNames(ShellContext* p, int nColumn, const ResultTexts& texts, Column
 }
 
 // Raises aWidthNow to what a cell of column i needs.
-inline void widenForCell(ShellContext* p, ColumnLayout& layout, int i, const char* z) {
+inline void widenForCell(ShellContext* p, ColumnLayout& layout, int i, const char* z, size_t n) {
   const size_t iu = static_cast<size_t>(i);
-  const int nWidth =
-      cellWidth(z, layout.aWrap[iu], layout.abWordWrap[iu] != 0, &layout.bMultiLineRow);
+  const bool bWordWrap = layout.abWordWrap[iu] != 0;
+  int nWidth = fitsAsIs(z, n, wrapLimit(layout.aWrap[iu]), bWordWrap);
+  if (nWidth < 0) {
+    layout.abAsIs[iu] = 0;
+    nWidth = cellWidth(z, n, layout.aWrap[iu], bWordWrap, &layout.bMultiLineRow);
+  }
   if (nWidth > p->aWidthNow[i]) p->aWidthNow[i] = nWidth;
 }
 
@@ -633,7 +661,11 @@ void measureTexts(ShellContext* p, int nColumn, const ResultTexts& texts, Column
   layout.bMultiLineRow = false;
   CellStore::Cursor cur;
   for (size_t iRow = 0; iRow < texts.nRow; iRow++) {
-    for (int i = 0; i < nColumn; i++) widenForCell(p, layout, i, texts.cells.next(cur));
+    for (int i = 0; i < nColumn; i++) {
+      size_t n;
+      const char* z = texts.cells.next(cur, &n);
+      widenForCell(p, layout, i, z, n);
+    }
   }
 }
 
@@ -664,7 +696,7 @@ void collectTexts(ShellContext* p, sqlite3_stmt* pStmt, int nColumn, ResultTexts
         n = std::strlen(z);
       }
       texts.cells.add(z, n);
-      if (bMeasure) widenForCell(p, layout, i, z);
+      if (bMeasure) widenForCell(p, layout, i, z, n);
     }
     texts.nRow++;
   } while (nInterrupts == 0 && sqlite3_step(pStmt) == SQLITE_ROW);
@@ -744,28 +776,44 @@ void printTable(ShellContext* p, OutputMode eMode, int nColumn, const ResultText
 
   const size_t nCol = static_cast<size_t>(nColumn);
   std::vector<const char*> azCell(nCol), azNext(nCol);
+  std::vector<size_t> anCell(nCol);
+  const size_t nLineStart = std::strlen(frame.zLineStart);
+  const size_t nColSep = std::strlen(frame.zColSep);
+  const size_t nLineEnd = std::strlen(frame.zLineEnd);
   LineCutter cutter;
   CellStore::Cursor cur;
   for (size_t iRow = 0; iRow < texts.nRow && nInterrupts == 0; iRow++) {
-    for (size_t i = 0; i < nCol; i++) azCell[i] = texts.cells.next(cur);
+    for (size_t i = 0; i < nCol; i++) azCell[i] = texts.cells.next(cur, &anCell[i]);
     bool bRowStart = true;
     bool bContinues;
     do {
       bContinues = false;
       StagedOutput line(out);
-      line.put(frame.zLineStart);
+      line.put(frame.zLineStart, nLineStart);
       for (int i = 0; i < nColumn; i++) {
         const size_t iu = static_cast<size_t>(i);
-        const char* zSrc = bRowStart ? azCell[iu] : (azNext[iu] ? azNext[iu] : "");
-        const CellLine cell =
-            cutter.line(zSrc, layout.aWrap[iu], layout.abWordWrap[iu] != 0, &azNext[iu]);
+        CellLine cell{};
+        if (bRowStart && layout.abAsIs[iu]) {
+          // Measured as one line as it stands when it arrived.
+          const int n = static_cast<int>(anCell[iu]);
+          cell = {azCell[iu], n, n};
+          azNext[iu] = nullptr;
+        } else {
+          const char* zSrc = bRowStart ? azCell[iu] : (azNext[iu] ? azNext[iu] : "");
+          const size_t nSrc = bRowStart ? anCell[iu] : std::strlen(zSrc);
+          cell = cutter.line(zSrc, nSrc, layout.aWrap[iu], layout.abWordWrap[iu] != 0, &azNext[iu]);
+        }
         // The column is at least as wide as every line of it: only padding
         // is added, on the left for a negative .width.
         const int nPad = aWidth[i] > cell.nWidth ? aWidth[i] - cell.nWidth : 0;
         if (p->aColWidth[i] < 0) putBlanks(line, nPad);
         line.put(cell.z, static_cast<size_t>(cell.nByte));
         if (p->aColWidth[i] >= 0) putBlanks(line, nPad);
-        line.put(i == nColumn - 1 ? frame.zLineEnd : frame.zColSep);
+        if (i == nColumn - 1) {
+          line.put(frame.zLineEnd, nLineEnd);
+        } else {
+          line.put(frame.zColSep, nColSep);
+        }
         if (azNext[iu]) bContinues = true;
       }
       bRowStart = false;
@@ -798,8 +846,9 @@ void printVertical(ShellContext* p, int nColumn, const ResultTexts& texts) {
     bool bMultiLine = false;
     CellStore::Cursor cur;
     for (size_t iCell = 0; iCell < nCell; iCell++) {
-      nValueWidth = std::max(nValueWidth,
-                             cellWidth(texts.cells.next(cur), nValueLimit, bWordWrap, &bMultiLine));
+      size_t n;
+      const char* z = texts.cells.next(cur, &n);
+      nValueWidth = std::max(nValueWidth, cellWidth(z, n, nValueLimit, bWordWrap, &bMultiLine));
     }
   }
   int nRuleWidth = nNameWidth + 3 + nValueWidth;
@@ -820,7 +869,7 @@ void printVertical(ShellContext* p, int nColumn, const ResultTexts& texts) {
       bool bFirst = true;
       do {
         const char* zRest;
-        const char* zLine = cutter.line(zSrc, nValueLimit, bWordWrap, &zRest).z;
+        const char* zLine = cutter.line(zSrc, std::strlen(zSrc), nValueLimit, bWordWrap, &zRest).z;
         widthPrint(out, nNameWidth, bFirst ? texts.azName[static_cast<size_t>(i)].c_str() : "");
         if (zLine[0] != 0) {
           std::fputs(" | ", out);
