@@ -436,7 +436,9 @@ void renderJson(ShellContext* p, int nArg, char** azArg, char** azCol, int* aiTy
     } else if (eType == SQLITE_BLOB && pStmt) {
       // Blob bytes are not text: bytes from 0x80 up are escaped so that the
       // output stays valid UTF-8.
-      writeJsonBlob(out, sqlite3_column_blob(pStmt, i), sqlite3_column_bytes(pStmt, i));
+      // One engine call for the column; its value holds the bytes as they are.
+      sqlite3_value* pVal = sqlite3_column_value(pStmt, i);
+      writeJsonBlob(out, sqlite3_value_blob(pVal), sqlite3_value_bytes(pVal));
     } else if (eType == SQLITE_TEXT) {
       writeJsonString(out, azArg[i], -1);
     } else if (eType != 0 || isNumberText(azArg[i], nullptr)) {
