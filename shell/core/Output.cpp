@@ -4,8 +4,6 @@
 // straight into the buffered stream and never allocate.
 #include "shell/core/Output.h"
 
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdarg>
 #include <cstdint>
@@ -134,43 +132,6 @@ void StagedOutput::spill(const char* z, size_t n) {
     std::memcpy(a_, z, n);
     n_ = n;
   }
-}
-
-namespace {
-
-struct HeldRows {
-  StagedOutput out{nullptr};
-  FILE* f = nullptr;
-  bool bHold = false;
-};
-
-HeldRows& heldRows() {
-  // Never destroyed: nothing is held at the end, and the stream may be
-  // closed by then.
-  static HeldRows* pHeld = new HeldRows;
-  return *pHeld;
-}
-
-}  // namespace
-
-StagedOutput& beginRowOutput(FILE* out, bool bFirstOfResult) {
-  HeldRows& h = heldRows();
-  if (h.f != out || bFirstOfResult) {
-    h.out.reset(out);
-    h.f = out;
-    const int fd = fileno(out);
-    h.bHold = fd >= 0 && !isatty(fd);
-  }
-  return h.out;
-}
-
-void endRowOutput() {
-  HeldRows& h = heldRows();
-  if (!h.bHold) h.out.flush();
-}
-
-void flushRowOutput() {
-  heldRows().out.flush();
 }
 
 void printConsole(FILE* out, const char* zFormat, ...) {
