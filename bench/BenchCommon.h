@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,19 @@
 #include "shell/exec/Execute.h"
 
 namespace bench {
+
+// The folder of the running benchmark, where the programs it compares live.
+inline std::filesystem::path selfDirectory() {
+  std::error_code ec;
+  auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
+  return ec ? std::filesystem::path() : self.parent_path();
+}
+
+// The program named by the environment variable zVar, else fallback.
+inline std::string fromEnvOr(const char* zVar, const std::filesystem::path& fallback) {
+  if (const char* z = std::getenv(zVar); z && *z) return z;
+  return fallback.string();
+}
 
 // Processor time of this process: the machine is shared, and wall-clock time
 // would mostly measure the neighbours.

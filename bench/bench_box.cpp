@@ -33,17 +33,6 @@ extern char** environ;
 
 namespace {
 
-std::filesystem::path selfDirectory() {
-  std::error_code ec;
-  auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
-  return ec ? std::filesystem::path() : self.parent_path();
-}
-
-std::string fromEnvOr(const char* zVar, const std::filesystem::path& fallback) {
-  if (const char* z = std::getenv(zVar); z && *z) return z;
-  return fallback.string();
-}
-
 bool makeDatabase(const std::string& zPath, int nRows) {
   std::filesystem::remove(zPath);
   sqlite3* db = nullptr;
@@ -108,9 +97,9 @@ std::string readAll(const std::string& zPath) {
 int main(int argc, char** argv) {
   const int nRows = argc > 1 ? std::atoi(argv[1]) : 1000000;
   const int nRounds = argc > 2 ? std::atoi(argv[2]) : 5;
-  const std::filesystem::path dir = selfDirectory();
-  const std::string zShell = fromEnvOr("SQLSH_BIN", dir.parent_path() / "shell" / "sqlsh");
-  const std::string zBare = fromEnvOr("SQLSH_BARE_BOX", dir / "bench_box_bare");
+  const std::filesystem::path dir = bench::selfDirectory();
+  const std::string zShell = bench::fromEnvOr("SQLSH_BIN", dir.parent_path() / "shell" / "sqlsh");
+  const std::string zBare = bench::fromEnvOr("SQLSH_BARE_BOX", dir / "bench_box_bare");
   if (nRows <= 0 || nRounds <= 0 || access(zShell.c_str(), X_OK) != 0 ||
       access(zBare.c_str(), X_OK) != 0) {
     std::fprintf(stderr, "usage: %s [rows] [rounds]   (sqlsh: %s, bare: %s)\n", argv[0],

@@ -31,17 +31,6 @@ extern char** environ;
 
 namespace {
 
-std::filesystem::path selfDirectory() {
-  std::error_code ec;
-  auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
-  return ec ? std::filesystem::path() : self.parent_path();
-}
-
-std::string fromEnvOr(const char* zVar, const std::filesystem::path& fallback) {
-  if (const char* z = std::getenv(zVar); z && *z) return z;
-  return fallback.string();
-}
-
 struct Round {
   double rWall = 0;
   double rCpu = 0;
@@ -90,9 +79,9 @@ struct Pair {
 int main(int argc, char** argv) {
   const int nLaunch = argc > 1 ? std::atoi(argv[1]) : 200;
   const int nRounds = argc > 2 ? std::atoi(argv[2]) : 7;
-  const std::filesystem::path dir = selfDirectory();
-  const std::string zShell = fromEnvOr("SQLSH_BIN", dir.parent_path() / "shell" / "sqlsh");
-  const std::string zBare = fromEnvOr("SQLSH_BARE", dir / "bench_startup_bare");
+  const std::filesystem::path dir = bench::selfDirectory();
+  const std::string zShell = bench::fromEnvOr("SQLSH_BIN", dir.parent_path() / "shell" / "sqlsh");
+  const std::string zBare = bench::fromEnvOr("SQLSH_BARE", dir / "bench_startup_bare");
   if (nLaunch <= 0 || nRounds <= 0 || access(zShell.c_str(), X_OK) != 0 ||
       access(zBare.c_str(), X_OK) != 0) {
     std::fprintf(stderr, "usage: %s [launches] [rounds]   (sqlsh: %s, bare: %s)\n", argv[0],

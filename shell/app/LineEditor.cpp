@@ -209,16 +209,6 @@ struct OwnedDescriptor {
   }
 };
 
-bool writeAll(int fd, std::string_view z) {
-  while (!z.empty()) {
-    const ssize_t n = write(fd, z.data(), z.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    z.remove_prefix(static_cast<size_t>(n));
-  }
-  return true;
-}
-
 bool readAll(int fd, std::string* pzText) {
   char aBuf[8192];
   off_t iAt = 0;
@@ -248,7 +238,7 @@ bool replaceFile(const std::string& zFile, std::string_view zText) {
   std::string zTemp;
   OwnedDescriptor temp = makeTempBeside(zFile, &zTemp);
   if (temp.fd < 0) return false;
-  if (!writeAll(temp.fd, zText) || std::rename(zTemp.c_str(), zFile.c_str()) != 0) {
+  if (!writeFully(temp.fd, zText) || std::rename(zTemp.c_str(), zFile.c_str()) != 0) {
     unlink(zTemp.c_str());
     return false;
   }
@@ -776,12 +766,12 @@ bool appendHistoryLine(const std::string& zFile, std::string_view zLine, int nMa
     std::string zAdded(zLine);
     zAdded += '\n';
     if ((stOpened.st_mode & 07777) != 0600) fchmod(file.fd, 0600);
-    if (zText.empty()) return writeAll(file.fd, zHead + zAdded);
+    if (zText.empty()) return writeFully(file.fd, zHead + zAdded);
     // Anything but whole lines after the file's first line is mended by
     // writing the file afresh, as is an entry over the limit.
     const bool bWhole = zText.compare(0, zHead.size(), zHead) == 0 && zText.back() == '\n';
     const auto nEntries = std::count(zText.begin(), zText.end(), '\n') - 1;
-    if (bWhole && nEntries < nMax) return writeAll(file.fd, zAdded);
+    if (bWhole && nEntries < nMax) return writeFully(file.fd, zAdded);
     std::vector<std::string_view> aLines;
     if (zText.compare(0, zHead.size(), zHead) == 0) {
       std::string_view zRest = std::string_view(zText).substr(zHead.size());

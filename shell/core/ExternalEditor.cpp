@@ -11,6 +11,8 @@
 #include <cstring>
 #include <vector>
 
+#include "shell/core/Platform.h"
+
 namespace {
 
 bool isBlank(std::string_view z) {
@@ -27,16 +29,6 @@ struct TemporaryFile {
     if (!zName.empty()) unlink(zName.c_str());
   }
 };
-
-bool writeAll(int fd, std::string_view z) {
-  while (!z.empty()) {
-    const ssize_t n = write(fd, z.data(), z.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    z.remove_prefix(static_cast<size_t>(n));
-  }
-  return true;
-}
 
 // Reads the whole file named zName, a regular file reached without
 // following a symbolic link.
@@ -108,7 +100,7 @@ EditedText editInExternalEditor(std::string_view zText) {
   file.zName = aName.data();
   std::string zContent(zText);
   if (!zContent.empty() && zContent.back() != '\n') zContent += '\n';
-  const bool bWritten = writeAll(fd, zContent);
+  const bool bWritten = writeFully(fd, zContent);
   close(fd);
   if (!bWritten) {
     result.zWhy = "cannot write the temporary file";

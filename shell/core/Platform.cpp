@@ -139,3 +139,13 @@ void printHighlighted(const char* zText) {
     std::printf("%s", zText);
   }
 }
+
+bool writeFully(int fd, std::string_view z) {
+  while (!z.empty()) {
+    const ssize_t n = write(fd, z.data(), z.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    z.remove_prefix(static_cast<size_t>(n));
+  }
+  return true;
+}

@@ -2,8 +2,14 @@
 // the Ctrl-C and termination handlers, the debugger break, the process id.
 #pragma once
 
+#include <string_view>
+
 // True when the descriptor (0 stdin, 1 stdout, 2 stderr) is a terminal.
 bool isTerminal(int fd);
+
+// Writes all of z to the file descriptor, again after an interrupted or
+// short write; false on an error.
+bool writeFully(int fd, std::string_view z);
 // The width in columns of the terminal on the descriptor, or 0 when it is
 // not a terminal or does not say.
 int terminalColumns(int fd);
