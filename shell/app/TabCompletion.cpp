@@ -519,11 +519,13 @@ TabCandidates dotCommandCandidates(const CompletionSource& source, std::string_v
   const CommandWord& word = aWords.back();
   result.iWordStart = word.iStart;
   if (aWords.size() == 1) {
+    if (word.zText.empty()) return result;
     for (std::string& z : dotCommandNames(std::string_view(word.zText).substr(1))) {
       result.aWords.push_back("." + z);
     }
     return result;
   }
+  if (aWords[0].zText.empty()) return result;
   std::string_view zCommand = commandName(std::string_view(aWords[0].zText).substr(1));
   if (zCommand.empty()) return result;
   const std::vector<CommandWord> aArgs(aWords.begin() + 1, aWords.end() - 1);
@@ -612,6 +614,8 @@ TabCandidates tabCandidates(const CompletionSource& source, std::string_view zPe
                             std::string_view zLine, size_t iCursor) {
   iCursor = std::min(iCursor, zLine.size());
   if (zPending.empty() && !zLine.empty() && zLine[0] == '.') {
+    // Before the dot there is nothing to complete.
+    if (iCursor == 0) return {};
     return dotCommandCandidates(source, zLine.substr(0, iCursor));
   }
   // SQL: the whole statement, earlier lines and the rest of this one included.

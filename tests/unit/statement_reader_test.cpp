@@ -174,4 +174,35 @@ TEST(StatementReader, AQuotedWordIsCompletedFromItsOpeningQuote) {
   }
 }
 
+// Tab may be pressed anywhere in any text: random texts made of the bytes
+// that matter to the reader, the cursor at every place.
+TEST(StatementReader, AnyTextAndAnyCursorIsReadSafely) {
+  const std::string aPieces[] = {
+      "SELECT", "FROM", "JOIN", "WHERE",    "WITH",     "AS",     "(",  ")",    ",",  ".",
+      ";",      "'",    "\"",   "[",        "]",        "`",      "--", "/*",   "*/", "\n",
+      " ",      "t",    "x1",   "IS",       "DISTINCT", "UPDATE", "OR", "INTO", "=",  "?",
+      ":a",     "x'0",  "1.5e", "\xc3\xa9", "TABLE",    "IF",     "NOT"};
+  unsigned nSeed = 12345;
+  auto next = [&nSeed] {
+    nSeed = nSeed * 1103515245u + 12345u;
+    return (nSeed >> 16) & 0x7fff;
+  };
+  for (int iText = 0; iText < 400; iText++) {
+    std::string zText;
+    const unsigned nPieces = next() % 24;
+    for (unsigned i = 0; i < nPieces; i++) {
+      zText += aPieces[next() % (sizeof aPieces / sizeof aPieces[0])];
+      if (next() % 3 == 0) zText += ' ';
+    }
+    for (size_t iCursor = 0; iCursor <= zText.size(); iCursor++) {
+      const CursorPlace place = readCursorPlace(zText, iCursor);
+      ASSERT_LE(place.iWordStart, iCursor) << zText;
+      if (place.eWants == CursorWants::Qualified) {
+        ASSERT_FALSE(place.azQualifier.empty());
+      }
+    }
+    readStatementNames(zText);
+  }
+}
+
 }  // namespace

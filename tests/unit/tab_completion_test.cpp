@@ -141,6 +141,32 @@ TEST(StatementCompletion, TheCatalogIsReadAgainWhenTheSchemaChanges) {
   EXPECT_EQ(complete(shop.db, "SELECT * FROM archive.").aWords, Words{"old_orders"});
 }
 
+// Whatever is typed, Tab answers with words that replace the bytes before
+// the cursor, on a real catalog, for SQL and dot-commands alike.
+TEST(StatementCompletion, AnyLineAndAnyCursorIsCompletedSafely) {
+  ShopDatabase shop;
+  const std::string aPieces[] = {"SELECT",  "FROM",    "customers",   "c",  ".", "stock", "WHERE",
+                                 "\"Ord",   "'",       "(",           ")",  ",", ";",     " ",
+                                 ".schema", ".import", ".connection", "--", "[", "`",     "o"};
+  unsigned nSeed = 777;
+  auto next = [&nSeed] {
+    nSeed = nSeed * 1103515245u + 12345u;
+    return (nSeed >> 16) & 0x7fff;
+  };
+  for (int iLine = 0; iLine < 200; iLine++) {
+    std::string zLine;
+    const unsigned nPieces = next() % 10;
+    for (unsigned i = 0; i < nPieces; i++) {
+      zLine += aPieces[next() % (sizeof aPieces / sizeof aPieces[0])];
+      if (next() % 2 == 0) zLine += ' ';
+    }
+    for (size_t iCursor = 0; iCursor <= zLine.size(); iCursor++) {
+      const TabCandidates found = complete(shop.db, zLine, iCursor);
+      ASSERT_LE(found.iWordStart, iCursor) << zLine;
+    }
+  }
+}
+
 // The columns proposed are the engine's own, whatever the table's definition
 // looks like (the catalog reads them off the CREATE statement).
 TEST(StatementCompletion, ColumnsAreTheEnginesOwn) {
