@@ -4,6 +4,7 @@
 // straight into the buffered stream and never allocate.
 #include "shell/core/Output.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdint>
@@ -108,20 +109,6 @@ inline void writeRun(FILE* out, const char* z, size_t n) {
   if (n > 0) fwrite_unlocked(z, 1, n, out);
 }
 
-// Writes z with every occurrence of c doubled (c included in the runs).
-void writeDoubled(FILE* out, const char* z, char c) {
-  while (true) {
-    const char* q = std::strchr(z, c);
-    if (q == nullptr) {
-      fputs_unlocked(z, out);
-      return;
-    }
-    writeRun(out, z, static_cast<size_t>(q - z) + 1);
-    putc_unlocked(c, out);
-    z = q + 1;
-  }
-}
-
 }  // namespace
 
 void StagedOutput::spill(const char* z, size_t n) {
@@ -198,24 +185,38 @@ const char* findUnusedMarker(const char* z, const char* zA, const char* zB, char
 // The SQL literal writers switch the stream to untranslated line ends around
 // the literal.  Linux streams never translate, so the switch needs no flush
 // (a flush per value would cost a system call for every rendered value).
-void writeSqlString(FILE* out, const char* z) {
+void writeSqlString(StagedOutput& out, const char* z) {
   if (z == nullptr) z = "";
+  out.put('\'');
+  while (true) {
+    const char* q = std::strchr(z, '\'');
+    if (q == nullptr) {
+      out.put(z);
+      break;
+    }
+    out.put(z, static_cast<size_t>(q - z) + 1);
+    out.put('\'');
+    z = q + 1;
+  }
+  out.put('\'');
+}
+
+void writeSqlString(FILE* out, const char* z) {
   setBinaryOutput(out, false);
-  putc_unlocked('\'', out);
-  writeDoubled(out, z, '\'');
-  putc_unlocked('\'', out);
+  {
+    StagedOutput staged(out);
+    writeSqlString(staged, z);
+  }
   setTextOutput(out, false);
 }
 
-void writeSqlStringEscaped(FILE* out, const char* z) {
+void writeSqlStringEscaped(StagedOutput& out, const char* z) {
   if (z == nullptr) z = "";
-  setBinaryOutput(out, false);
   size_t nPlain = std::strcspn(z, "'\n\r");
   if (z[nPlain] == 0) {
-    putc_unlocked('\'', out);
-    writeRun(out, z, nPlain);
-    putc_unlocked('\'', out);
-    setTextOutput(out, false);
+    out.put('\'');
+    out.put(z, nPlain);
+    out.put('\'');
     return;
   }
   int nNL = 0;
@@ -232,38 +233,46 @@ void writeSqlStringEscaped(FILE* out, const char* z) {
   const char* zNL = nullptr;
   const char* zCR = nullptr;
   if (nNL) {
-    fputs_unlocked("replace(", out);
+    out.put("replace(", 8);
     zNL = findUnusedMarker(z, "\\n", "\\012", zBufNL);
   }
   if (nCR) {
-    fputs_unlocked("replace(", out);
+    out.put("replace(", 8);
     zCR = findUnusedMarker(z, "\\r", "\\015", zBufCR);
   }
-  putc_unlocked('\'', out);
+  out.put('\'');
   while (*z) {
     size_t n = std::strcspn(z, "'\n\r");
-    writeRun(out, z, n);
+    out.put(z, n);
     z += n;
     if (*z == 0) break;
     if (*z == '\'') {
-      fputs_unlocked("''", out);
+      out.put("''", 2);
     } else if (*z == '\n') {
-      fputs_unlocked(zNL, out);
+      out.put(zNL);
     } else {
-      fputs_unlocked(zCR, out);
+      out.put(zCR);
     }
     z++;
   }
-  putc_unlocked('\'', out);
+  out.put('\'');
   if (nCR) {
-    fputs_unlocked(",'", out);
-    fputs_unlocked(zCR, out);
-    fputs_unlocked("',char(13))", out);
+    out.put(",'", 2);
+    out.put(zCR);
+    out.put("',char(13))", 11);
   }
   if (nNL) {
-    fputs_unlocked(",'", out);
-    fputs_unlocked(zNL, out);
-    fputs_unlocked("',char(10))", out);
+    out.put(",'", 2);
+    out.put(zNL);
+    out.put("',char(10))", 11);
+  }
+}
+
+void writeSqlStringEscaped(FILE* out, const char* z) {
+  setBinaryOutput(out, false);
+  {
+    StagedOutput staged(out);
+    writeSqlStringEscaped(staged, z);
   }
   setTextOutput(out, false);
 }
@@ -585,22 +594,27 @@ void writeJsonBlob(FILE* out, const void* pBlob, int nBlob) {
   writeJsonBlob(staged, pBlob, nBlob);
 }
 
-void writeHexBlob(FILE* out, const void* pBlob, int nBlob) {
+void writeHexBlob(StagedOutput& out, const void* pBlob, int nBlob) {
   const unsigned char* a = static_cast<const unsigned char*>(pBlob);
   if (a == nullptr || nBlob < 0) nBlob = 0;
-  fputs_unlocked("X'", out);
-  char zBuf[512];
-  int nBuf = 0;
-  for (int i = 0; i < nBlob; i++) {
-    zBuf[nBuf++] = hexDigits[a[i] >> 4];
-    zBuf[nBuf++] = hexDigits[a[i] & 0xf];
-    if (nBuf == static_cast<int>(sizeof(zBuf))) {
-      writeRun(out, zBuf, sizeof(zBuf));
-      nBuf = 0;
+  out.put("X'", 2);
+  const size_t nBytes = static_cast<size_t>(nBlob);
+  for (size_t i = 0; i < nBytes;) {
+    const size_t nChunk = std::min(nBytes - i, StagedOutput::nRoomMax / 2);
+    char* q = out.room(2 * nChunk);
+    for (size_t j = i; j < i + nChunk; j++) {
+      *q++ = hexDigits[a[j] >> 4];
+      *q++ = hexDigits[a[j] & 0xf];
     }
+    out.commit(q);
+    i += nChunk;
   }
-  writeRun(out, zBuf, static_cast<size_t>(nBuf));
-  putc_unlocked('\'', out);
+  out.put('\'');
+}
+
+void writeHexBlob(FILE* out, const void* pBlob, int nBlob) {
+  StagedOutput staged(out);
+  writeHexBlob(staged, pBlob, nBlob);
 }
 
 // ---------------------------------------------------------------------------

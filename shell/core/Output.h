@@ -98,8 +98,13 @@ void setTextOutput(FILE* out, bool bFlush);
 // The first of zA, zB, "(zA0)", "(zA1)", ... that does not occur in z.
 const char* findUnusedMarker(const char* z, const char* zA, const char* zB, char zBuf[20]);
 
+// z in single quotes, inner ones doubled.
 void writeSqlString(FILE* out, const char* z);
+void writeSqlString(StagedOutput& out, const char* z);
+// Like writeSqlString, with line feeds and carriage returns written through
+// markers that replace() turns back into char(10) and char(13).
 void writeSqlStringEscaped(FILE* out, const char* z);
+void writeSqlStringEscaped(StagedOutput& out, const char* z);
 void writeCString(FILE* out, const char* z);
 void writeCsvField(ShellContext* p, const char* z, bool bSep);
 // The text z[0, n) as one CSV field, staged: in double quotes, inner ones
@@ -115,6 +120,7 @@ void writeJsonBlob(FILE* out, const void* pBlob, int nBlob);
 void writeJsonString(StagedOutput& out, const char* z, int n);
 void writeJsonBlob(StagedOutput& out, const void* pBlob, int nBlob);
 void writeHexBlob(FILE* out, const void* pBlob, int nBlob);
+void writeHexBlob(StagedOutput& out, const void* pBlob, int nBlob);
 
 // ---------------------------------------------------------------------------
 // Write errors of the output destinations.  A failed write is reported once,

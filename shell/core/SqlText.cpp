@@ -4,7 +4,7 @@
 
 #include "shell/core/Output.h"
 
-void writeSqlStringKeepLineFeeds(FILE* out, const char* z) {
+void writeSqlStringKeepLineFeeds(StagedOutput& out, const char* z) {
   if (z == nullptr) z = "";
   if (std::strchr(z, '\r') == nullptr) {
     writeSqlString(out, z);
@@ -12,33 +12,45 @@ void writeSqlStringKeepLineFeeds(FILE* out, const char* z) {
   }
   char zBuf[20];
   const char* zCR = findUnusedMarker(z, "\\r", "\\015", zBuf);
-  setBinaryOutput(out, false);
-  fputs_unlocked("replace('", out);
+  out.put("replace('", 9);
   while (*z) {
     const size_t n = std::strcspn(z, "'\r");
-    fwrite_unlocked(z, 1, n, out);
+    out.put(z, n);
     z += n;
     if (*z == 0) break;
-    fputs_unlocked(*z == '\'' ? "''" : zCR, out);
+    out.put(*z == '\'' ? "''" : zCR);
     z++;
   }
-  fputs_unlocked("','", out);
-  fputs_unlocked(zCR, out);
-  fputs_unlocked("',char(13))", out);
+  out.put("','", 3);
+  out.put(zCR);
+  out.put("',char(13))", 11);
+}
+
+void writeSqlStringKeepLineFeeds(FILE* out, const char* z) {
+  setBinaryOutput(out, false);
+  {
+    StagedOutput staged(out);
+    writeSqlStringKeepLineFeeds(staged, z);
+  }
   setTextOutput(out, false);
 }
 
-void writeSqlText(FILE* out, const char* z, size_t n, bool bLiteralNewlines) {
+void writeSqlText(StagedOutput& out, const char* z, size_t n, bool bLiteralNewlines) {
   if (z != nullptr && std::memchr(z, 0, n) != nullptr) {
     // A quoted literal ends at the NUL.  The blob's bytes are taken as text
     // in the database's encoding, UTF-8 unless the script's reader says
     // otherwise, which is the encoding the bytes are in.
-    fputs_unlocked("CAST(", out);
+    out.put("CAST(", 5);
     writeHexBlob(out, z, static_cast<int>(n));
-    fputs_unlocked(" AS TEXT)", out);
+    out.put(" AS TEXT)", 9);
   } else if (bLiteralNewlines) {
     writeSqlStringKeepLineFeeds(out, z);
   } else {
     writeSqlStringEscaped(out, z);
   }
+}
+
+void writeSqlText(FILE* out, const char* z, size_t n, bool bLiteralNewlines) {
+  StagedOutput staged(out);
+  writeSqlText(staged, z, n, bLiteralNewlines);
 }

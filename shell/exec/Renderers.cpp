@@ -43,12 +43,6 @@ inline bool fitsInt64(double r) {
   return r >= -9223372036854775808.0 && r < 9223372036854775808.0;
 }
 
-void writeFloat20(FILE* out, double r) {
-  char zBuf[50];
-  sqlite3_snprintf(static_cast<int>(sizeof(zBuf)), zBuf, "%!.20g", r);
-  put(out, zBuf);
-}
-
 // A real in json: as %!.20g formats it, the infinities as 1e999 and -1e999.
 void writeJsonReal(StagedOutput& out, double r) {
   if (std::isinf(r)) {
@@ -60,34 +54,47 @@ void writeJsonReal(StagedOutput& out, double r) {
   out.put(zBuf);
 }
 
-// "1e999" and "-1e999" stand for the infinities: they read back as infinite.
-inline bool writeInfinity(FILE* out, double r) {
-  if (!std::isinf(r)) return false;
-  put(out, r > 0 ? "1e999" : "-1e999");
-  return true;
-}
-
-// The engine's formatter drops the sign of a negative zero; an SQL literal
-// must keep it so that the value reads back the same.
-inline bool writeNegativeZero(FILE* out, double r) {
-  if (r != 0 || !std::signbit(r)) return false;
-  put(out, "-0.0");
-  return true;
-}
-
 // A column name as an SQL identifier: double-quoted with inner double quotes
 // doubled when it needs quoting.
-void writeIdentifier(FILE* out, const char* zName) {
+void writeIdentifier(StagedOutput& out, const char* zName) {
   if (!identQuoteChar(zName)) {
-    put(out, zName);
+    out.put(zName);
     return;
   }
-  putChar('"', out);
+  out.put('"');
   for (const char* z = zName; *z; z++) {
-    if (*z == '"') putChar('"', out);
-    putChar(*z, out);
+    if (*z == '"') out.put('"');
+    out.put(*z);
   }
-  putChar('"', out);
+  out.put('"');
+}
+
+// The SQL literal of a real: "1e999" and "-1e999" for the infinities (they
+// read back as infinite; the formatter would write "Inf"), "-0.0" for a
+// negative zero (the formatter drops its sign), N.0 for an integral value
+// when bIntegralAsDecimal is set, else as %!.20g formats it.
+void writeRealLiteral(StagedOutput& out, double r, bool bIntegralAsDecimal) {
+  if (std::isinf(r)) {
+    out.put(r > 0 ? "1e999" : "-1e999");
+    return;
+  }
+  if (r == 0 && std::signbit(r)) {
+    out.put("-0.0", 4);
+    return;
+  }
+  char zBuf[50];
+  // Only a double within the 64-bit range can be compared with its
+  // truncation; anything larger takes the general form.
+  if (bIntegralAsDecimal && fitsInt64(r)) {
+    sqlite3_int64 v = static_cast<sqlite3_int64>(r);
+    if (r == static_cast<double>(v)) {
+      sqlite3_snprintf(static_cast<int>(sizeof(zBuf)), zBuf, "%lld.0", v);
+      out.put(zBuf);
+      return;
+    }
+  }
+  sqlite3_snprintf(static_cast<int>(sizeof(zBuf)), zBuf, "%!.20g", r);
+  out.put(zBuf);
 }
 
 void renderLine(ShellContext* p, int nArg, char** azArg, char** azCol) {
@@ -273,25 +280,30 @@ void renderEqp(ShellContext* p, int nArg, char** azArg) {
 }
 
 void renderInsert(ShellContext* p, int nArg, char** azArg, char** azCol, int* aiType) {
-  FILE* out = p->pOut;
   sqlite3_stmt* pStmt = p->pCurStmt;
   const bool bNewlines = (p->mFlags & ShellFlag::Newlines) != 0;
-  put(out, "INSERT INTO ");
-  put(out, p->zInsertTable ? p->zInsertTable : "");
+  setBinaryOutput(p->pOut, false);
+  StagedOutput& out = beginRow(p);
+  out.put("INSERT INTO ", 12);
+  out.put(p->zInsertTable ? p->zInsertTable : "");
   if (p->bHeaders) {
-    putChar('(', out);
+    out.put('(');
     for (int i = 0; i < nArg; i++) {
-      if (i > 0) putChar(',', out);
+      if (i > 0) out.put(',');
       writeIdentifier(out, azCol[i] ? azCol[i] : "");
     }
-    putChar(')', out);
+    out.put(')');
   }
   p->nRowsShown++;
   for (int i = 0; i < nArg; i++) {
-    put(out, i > 0 ? "," : " VALUES(");
+    if (i > 0) {
+      out.put(',');
+    } else {
+      out.put(" VALUES(", 8);
+    }
     int eType = aiType ? aiType[i] : 0;
     if (azArg[i] == nullptr || eType == SQLITE_NULL) {
-      put(out, "NULL");
+      out.put("NULL", 4);
     } else if (eType == SQLITE_TEXT) {
       // The byte count, not the terminator, says where a text ends: it may
       // hold NUL bytes.
@@ -299,50 +311,40 @@ void renderInsert(ShellContext* p, int nArg, char** azArg, char** azCol, int* ai
           pStmt ? static_cast<size_t>(sqlite3_column_bytes(pStmt, i)) : std::strlen(azArg[i]);
       writeSqlText(out, azArg[i], n, bNewlines);
     } else if (eType == SQLITE_INTEGER) {
-      put(out, azArg[i]);
+      out.put(azArg[i]);
     } else if (eType == SQLITE_FLOAT) {
-      double r = sqlite3_column_double(pStmt, i);
-      if (writeInfinity(out, r) || writeNegativeZero(out, r)) continue;
-      // Only a double within the 64-bit range can be compared with its
-      // truncation; anything larger takes the general form.
-      if (fitsInt64(r)) {
-        sqlite3_int64 v = static_cast<sqlite3_int64>(r);
-        if (r == static_cast<double>(v)) {
-          char zBuf[50];
-          sqlite3_snprintf(static_cast<int>(sizeof(zBuf)), zBuf, "%lld.0", v);
-          put(out, zBuf);
-          continue;
-        }
-      }
-      writeFloat20(out, r);
+      writeRealLiteral(out, sqlite3_column_double(pStmt, i), true);
     } else if (eType == SQLITE_BLOB && pStmt) {
       writeHexBlob(out, sqlite3_column_blob(pStmt, i), sqlite3_column_bytes(pStmt, i));
     } else if (isNumberText(azArg[i], nullptr)) {
-      put(out, azArg[i]);
+      out.put(azArg[i]);
     } else if (bNewlines) {
       writeSqlStringKeepLineFeeds(out, azArg[i]);
     } else {
       writeSqlStringEscaped(out, azArg[i]);
     }
   }
-  put(out, ");\n");
+  out.put(");\n", 3);
+  endRow();
+  setTextOutput(p->pOut, false);
 }
 
 void renderQuote(ShellContext* p, int nArg, char** azArg, char** azCol, int* aiType) {
-  FILE* out = p->pOut;
   sqlite3_stmt* pStmt = p->pCurStmt;
+  setBinaryOutput(p->pOut, false);
+  StagedOutput& out = beginRow(p);
   if (p->nRowsShown++ == 0 && p->bHeaders) {
     for (int i = 0; i < nArg; i++) {
-      if (i > 0) put(out, p->zColSep);
+      if (i > 0) out.put(p->zColSep);
       writeSqlString(out, azCol[i]);
     }
-    put(out, p->zRowSep);
+    out.put(p->zRowSep);
   }
   for (int i = 0; i < nArg; i++) {
-    if (i > 0) put(out, p->zColSep);
+    if (i > 0) out.put(p->zColSep);
     int eType = aiType ? aiType[i] : 0;
     if (azArg[i] == nullptr || eType == SQLITE_NULL) {
-      put(out, "NULL");
+      out.put("NULL", 4);
     } else if (eType == SQLITE_TEXT) {
       // A text holding NUL bytes would end at the first of them in quotes:
       // it is written as its bytes, cast back to text.
@@ -354,20 +356,21 @@ void renderQuote(ShellContext* p, int nArg, char** azArg, char** azCol, int* aiT
         writeSqlString(out, azArg[i]);
       }
     } else if (eType == SQLITE_INTEGER) {
-      put(out, azArg[i]);
+      out.put(azArg[i]);
     } else if (eType == SQLITE_FLOAT) {
       // The formatter writes infinities as "Inf", which is no SQL literal.
-      double r = sqlite3_column_double(pStmt, i);
-      if (!writeInfinity(out, r) && !writeNegativeZero(out, r)) writeFloat20(out, r);
+      writeRealLiteral(out, sqlite3_column_double(pStmt, i), false);
     } else if (eType == SQLITE_BLOB && pStmt) {
       writeHexBlob(out, sqlite3_column_blob(pStmt, i), sqlite3_column_bytes(pStmt, i));
     } else if (isNumberText(azArg[i], nullptr)) {
-      put(out, azArg[i]);
+      out.put(azArg[i]);
     } else {
       writeSqlString(out, azArg[i]);
     }
   }
-  put(out, p->zRowSep);
+  out.put(p->zRowSep);
+  endRow();
+  setTextOutput(p->pOut, false);
 }
 
 // The keys of the json objects, each written as "name": (with the comma that
