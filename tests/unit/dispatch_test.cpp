@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "shell/commands/Dispatch.h"
+#include "tests/unit/command_prefixes.h"
 
 namespace {
 
@@ -176,39 +177,16 @@ TEST(DispatchTable, CommandsAddedLastChangeNoEarlierAbbreviation) {
   for (size_t i = 0; i < azAdded.size(); i++) EXPECT_EQ(rows[nEarlier + i].zName, azAdded[i]);
   auto earlier = [&](const std::string& zWord) -> const DotCommandRow* {
     for (size_t i = 0; i < nEarlier; i++) {
-      const DotCommandRow& row = rows[i];
-      const bool bMatch = row.eRule == MatchRule::Exact
-                              ? zWord == row.zName
-                              : zWord[0] == row.zName[0] &&
-                                    static_cast<int>(zWord.size()) >= row.nMinLength &&
-                                    std::strncmp(zWord.c_str(), row.zName, zWord.size()) == 0;
-      if (bMatch) return &row;
+      if (command_prefixes::rowTakes(rows[i], zWord)) return &rows[i];
     }
     for (const DotCommandRow& row : terminalCommandRows()) {
-      if (zWord[0] == row.zName[0] && static_cast<int>(zWord.size()) >= row.nMinLength &&
-          std::strncmp(zWord.c_str(), row.zName, zWord.size()) == 0) {
-        return &row;
-      }
+      if (command_prefixes::rowTakes(row, zWord)) return &row;
     }
     return nullptr;
   };
-  std::vector<std::string> azWord;
-  for (auto table : {dotCommandRows(), terminalCommandRows()}) {
-    for (const DotCommandRow& row : table) {
-      for (size_t n = 1; n <= std::strlen(row.zName); n++) azWord.emplace_back(row.zName, n);
-    }
-  }
-  for (const std::string& zWord : azWord) {
-    SCOPED_TRACE(zWord);
-    const DotCommandRow* pBefore = earlier(zWord);
-    const DotCommandRow* pNow = findDotCommand(zWord.c_str());
-    if (pBefore != nullptr) {
-      EXPECT_EQ(pNow, pBefore) << (pNow ? pNow->zName : "");
-    } else if (pNow != nullptr) {
-      EXPECT_NE(std::find(azAdded.begin(), azAdded.end(), pNow->zName), azAdded.end())
-          << pNow->zName;
-    }
-  }
+  command_prefixes::expectNoAbbreviationTaken(earlier, [&](const DotCommandRow& row) {
+    return std::find(azAdded.begin(), azAdded.end(), row.zName) != azAdded.end();
+  });
 }
 
 TEST(DispatchTable, SharedHandlersAndTheCommandsOfThisShell) {
