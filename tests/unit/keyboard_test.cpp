@@ -16,6 +16,7 @@
 
 #include "tests/unit/shell_process.h"
 #include "pty_session.h"
+#include "shell/app/EditLibrary.h"
 #include "shell/app/LineEditor.h"
 #include "shell/app/TabCompletion.h"
 #include "shell/core/Progress.h"
@@ -567,6 +568,25 @@ TEST(TabCompletion, AnswersWithinFiftyMillisecondsOnAThousandTables) {
                 std::chrono::duration<double, std::milli>(tTaken).count());
   }
   sqlite3_close(db);
+}
+
+// A script or a one-shot command line does not load the line-editing
+// library; a session at the keyboard does, by the name the build found.
+TEST(Keyboard, TheLineEditorIsLoadedOnlyForTheKeyboard) {
+  REQUIRE_SHELL();
+  ASSERT_NE(editLibrary(), nullptr);
+  TempDir dir;
+  const shell_process::Result r = shell_process::runShell({":memory:", "SELECT 1"}, "", dir.path(),
+                                                          dir.path(), {"LD_DEBUG=files"});
+  EXPECT_EQ(r.zOut, "1\n");
+  EXPECT_TRUE(contains(r.zErr, "libsqlite3")) << "the loader reports what it loads";
+  EXPECT_FALSE(contains(r.zErr, "libedit")) << r.zErr;
+  PtySession s({":memory:"}, dir.path(), {{"TERM", "xterm"}, {"LD_DEBUG", "files"}});
+  ASSERT_TRUE(s.started());
+  const std::string zStart = s.readUntil("sqlite> ");
+  EXPECT_TRUE(contains(zStart, "libedit")) << zStart;
+  s.send(".quit\r");
+  EXPECT_EQ(s.waitExit(), 0);
 }
 
 TEST(Keyboard, StartUpWithALongHistoryStaysQuick) {
