@@ -849,6 +849,18 @@ int doImport(ShellContext* p, int nArg, char** azArg) {
     nInputSize = st.st_size;
   }
   TerminalProgress progress(nInputSize > 0 ? "bytes" : "rows");
+  // The bytes of the input consumed (those read ahead into the block not
+  // counted), or the rows added when the input's size is unknown.
+  auto showProgress = [&] {
+    if (!progress.isDue()) return;
+    if (nInputSize > 0) {
+      const long nRead = std::ftell(sCtx.pInput);
+      const sqlite3_int64 nUnread = static_cast<sqlite3_int64>(sCtx.nBlock - sCtx.iBlock);
+      progress.update(nRead > nUnread ? nRead - nUnread : 0, nInputSize);
+    } else {
+      progress.update(sCtx.nRowsAdded, 0);
+    }
+  };
   int nShortRows = 0;  // records filled with NULL
   int nLongRows = 0;   // records cut to the table's width
   if (bJson) {
@@ -860,15 +872,7 @@ int doImport(ShellContext* p, int nArg, char** azArg) {
       js.bDone = true;
     }
     while (!js.bDone && !bRolledBack) {
-      if (progress.isDue()) {
-        if (nInputSize > 0) {
-          const long nRead = std::ftell(sCtx.pInput);
-          const sqlite3_int64 nUnread = static_cast<sqlite3_int64>(sCtx.nBlock - sCtx.iBlock);
-          progress.update(nRead > nUnread ? nRead - nUnread : 0, nInputSize);
-        } else {
-          progress.update(sCtx.nRowsAdded, 0);
-        }
-      }
+      showProgress();
       const char* zError = nullptr;
       const JsonElementResult e = readJsonElement(&sCtx, &js, &zError);
       if (e == JsonElementResult::End || nInterrupts) break;
@@ -907,15 +911,7 @@ int doImport(ShellContext* p, int nArg, char** azArg) {
     sCtx.iTerm = -1;
   }
   while (sCtx.iTerm != -1 && !bRolledBack) {
-    if (progress.isDue()) {
-      if (nInputSize > 0) {
-        const long nRead = std::ftell(sCtx.pInput);
-        const sqlite3_int64 nUnread = static_cast<sqlite3_int64>(sCtx.nBlock - sCtx.iBlock);
-        progress.update(nRead > nUnread ? nRead - nUnread : 0, nInputSize);
-      } else {
-        progress.update(sCtx.nRowsAdded, 0);
-      }
-    }
+    showProgress();
     const int iStartLine = sCtx.iLine;
     int rcBind = SQLITE_OK;  // a field the engine cannot take fails the row
     record.n = 0;

@@ -202,12 +202,7 @@ void writeSqlString(StagedOutput& out, const char* z) {
 }
 
 void writeSqlString(FILE* out, const char* z) {
-  setBinaryOutput(out, false);
-  {
-    StagedOutput staged(out);
-    writeSqlString(staged, z);
-  }
-  setTextOutput(out, false);
+  writeLiteralTo(out, [z](StagedOutput& staged) { writeSqlString(staged, z); });
 }
 
 void writeSqlStringEscaped(StagedOutput& out, const char* z) {
@@ -269,12 +264,7 @@ void writeSqlStringEscaped(StagedOutput& out, const char* z) {
 }
 
 void writeSqlStringEscaped(FILE* out, const char* z) {
-  setBinaryOutput(out, false);
-  {
-    StagedOutput staged(out);
-    writeSqlStringEscaped(staged, z);
-  }
-  setTextOutput(out, false);
+  writeLiteralTo(out, [z](StagedOutput& staged) { writeSqlStringEscaped(staged, z); });
 }
 
 void writeCString(FILE* out, const char* z) {

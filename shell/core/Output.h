@@ -98,6 +98,19 @@ void setTextOutput(FILE* out, bool bFlush);
 // The first of zA, zB, "(zA0)", "(zA1)", ... that does not occur in z.
 const char* findUnusedMarker(const char* z, const char* zA, const char* zB, char zBuf[20]);
 
+// Runs write on a StagedOutput of out, between the switches to untranslated
+// line ends that SQL literals need: the stream versions of the literal
+// writers below.
+template <typename Write>
+void writeLiteralTo(FILE* out, Write&& write) {
+  setBinaryOutput(out, false);
+  {
+    StagedOutput staged(out);
+    write(staged);
+  }
+  setTextOutput(out, false);
+}
+
 // z in single quotes, inner ones doubled.
 void writeSqlString(FILE* out, const char* z);
 void writeSqlString(StagedOutput& out, const char* z);

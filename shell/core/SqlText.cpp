@@ -27,12 +27,7 @@ void writeSqlStringKeepLineFeeds(StagedOutput& out, const char* z) {
 }
 
 void writeSqlStringKeepLineFeeds(FILE* out, const char* z) {
-  setBinaryOutput(out, false);
-  {
-    StagedOutput staged(out);
-    writeSqlStringKeepLineFeeds(staged, z);
-  }
-  setTextOutput(out, false);
+  writeLiteralTo(out, [z](StagedOutput& staged) { writeSqlStringKeepLineFeeds(staged, z); });
 }
 
 void writeSqlText(StagedOutput& out, const char* z, size_t n, bool bLiteralNewlines) {
